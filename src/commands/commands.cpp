@@ -1,0 +1,122 @@
+#include "commands/commands.h"
+
+#include <cctype>
+#include <cstring>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/form.h"
+#include "platform/win32_api.h"
+
+namespace Commands {
+namespace {
+
+using runtime::ResumeNext;
+
+// Windows separates folders with a backslash. Elsewhere a backslash is an ordinary file-name
+// character, so the native separator takes its place.
+#if defined(_WIN32)
+constexpr char kSeparator = '\\';
+#else
+constexpr char kSeparator = '/';
+#endif
+
+constexpr DWORD kLongNameBuffer = 260;
+constexpr DWORD kProfileBuffer = 2048;
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool IsTitleSeparator(char c) {
+  return c == ' ' || c == '-' || c == '(' || c == '_' || c == '\\' || c == kSeparator;
+}
+
+// The title-cased form of a path: upper case after a separator and at the start, lower case
+// elsewhere.
+std::string TitleCase(std::string s) {
+  for (std::size_t i = 1; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    s[i] = static_cast<char>(IsTitleSeparator(s[i - 1]) ? std::toupper(c) : std::tolower(c));
+  }
+  if (!s.empty()) s[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(s[0])));
+  return s;
+}
+
+}  // namespace
+
+void InitEnvironment() {
+  ResumeNext([&] {
+    AppPath = runtime::App::Path();
+    AddTrailingBackslash(AppPath);
+  });
+  ResumeNext([&] { ExeName = runtime::App::EXEName(); });
+}
+
+std::string AddTrailingBackslash(std::string& path) {
+  if (path.empty() || path.back() != kSeparator) path += kSeparator;
+  return path;
+}
+
+std::string LongFileName(const std::string& path) {
+  std::string result;
+  ResumeNext([&] {
+    const std::string s = path;
+    std::vector<char> buffer(kLongNameBuffer, '\0');
+    const DWORD n = GetLongPathNameA(s.c_str(), buffer.data(), kLongNameBuffer);
+    if (n > kLongNameBuffer) {
+      // The long form does not fit: the service reports the size it needs (with its NUL)
+      // and wrote nothing. Ask again with room for all of it rather than cut the name.
+      buffer.assign(n, '\0');
+      const DWORD again = GetLongPathNameA(s.c_str(), buffer.data(), n);
+      result = again != 0 && again < n ? std::string(buffer.data(), again) : TitleCase(s);
+    } else if (n != 0) {
+      const void* nul = std::memchr(buffer.data(), '\0', buffer.size());
+      result = nul != nullptr ? std::string(buffer.data(), static_cast<const char*>(nul))
+                              : std::string(buffer.data(), buffer.size());
+    } else {
+      result = TitleCase(s);
+    }
+  });
+  return result;
+}
+
+void InitProfile() {
+  ResumeNext([&] { IniSection = "Tavik's Ozzlebeck"; });
+  std::string full;
+  ResumeNext([&] { full = LongFileName(AppPath + ExeName + ".exe"); });
+  ResumeNext([&] {
+    if (full.size() < 3) runtime::Fail(runtime::ErrorCode::InvalidCall);
+    IniFile = full.substr(0, full.size() - 3) + "ini";
+  });
+}
+
+std::string ReadProfileString(const std::string& section, const std::string& key,
+                              const std::string& file, const std::string& defaultValue) {
+  std::string result = defaultValue;
+  ResumeNext([&] {
+    std::vector<char> buffer(kProfileBuffer, ' ');
+    const DWORD count = GetPrivateProfileStringA(Upper(section).c_str(), Upper(key).c_str(), "",
+                                                 buffer.data(), kProfileBuffer, file.c_str());
+    const std::int16_t n = runtime::CInt16(count);
+    if (n > 0) result = std::string(buffer.data(), static_cast<std::size_t>(n));
+  });
+  return result;
+}
+
+void WriteProfileString(const std::string& section, const std::string& key,
+                        const std::string& value, const std::string& file) {
+  ResumeNext([&] {
+    WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str());
+  });
+}
+
+void Reset() {
+  AppPath.clear();
+  ExeName.clear();
+  IniSection.clear();
+  IniFile.clear();
+}
+
+}  // namespace Commands

@@ -1,0 +1,208 @@
+// The form runtime: forms with their design-time properties, drawing, timers and the
+// application-wide objects the program uses.
+//
+// A form draws into pixel images of its own rather than through the window system, so that
+// `Point` and `Circle` give the same pixels everywhere and a backend only has to show them.
+// There are two images of the client area: the persistent image (background colour, picture,
+// and whatever was drawn while AutoRedraw was on) and the surface, which is what the window
+// shows. With AutoRedraw on, drawing and `Point` use the persistent image (and drawing is shown
+// too); with it off they use the surface. Every change to the surface is recorded as a dirty
+// rectangle for the backend, which sends only pixels that really changed.
+//
+// A form is loaded on first use of any of its properties or methods: the runtime creates its
+// native window (hidden) and raises `Load` before the access goes on.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/win32_api.h"
+
+namespace runtime {
+
+inline constexpr std::int16_t vbTwips = 1;
+inline constexpr std::int16_t vbPixels = 3;
+inline constexpr std::int16_t vbFSSolid = 0;
+inline constexpr std::int16_t vbFSTransparent = 1;
+
+inline constexpr std::int16_t vbLeftButton = 1;
+inline constexpr std::int16_t vbRightButton = 2;
+inline constexpr std::int16_t vbMiddleButton = 4;
+
+// A rectangle of client pixels, right and bottom exclusive.
+struct PixelRect {
+  int left = 0;
+  int top = 0;
+  int right = 0;
+  int bottom = 0;
+  bool Empty() const { return right <= left || bottom <= top; }
+};
+
+// A device-independent bitmap decoded into top-down rows of 0x00BBGGRR pixels.
+class Picture {
+ public:
+  Picture() = default;
+  // Decodes an uncompressed 24- or 32-bit BMP file image; an unreadable one gives no picture.
+  static Picture FromBmp(std::span<const std::uint8_t> file);
+
+  // Zero when there is no picture.
+  std::uintptr_t Handle() const { return pixels_.empty() ? 0 : 1; }
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  COLORREF Pixel(int x, int y) const { return pixels_[static_cast<std::size_t>(y) * width_ + x]; }
+
+ private:
+  int width_ = 0;
+  int height_ = 0;
+  std::vector<COLORREF> pixels_;
+};
+
+// What a form is at design time, before it is loaded.
+struct FormDesign {
+  float clientWidthTwips = 0;
+  float clientHeightTwips = 0;
+  std::int16_t scaleMode = vbTwips;
+  std::int16_t fillStyle = vbFSTransparent;
+  COLORREF fillColor = 0;
+  COLORREF backColor = 0x8000000F;  // the system's button face colour
+  bool autoRedraw = false;
+  std::string caption;
+  Picture picture;
+  // The icon as 32 x 32 pixels 0xAARRGGBB, top row first; empty for none. A backend that
+  // carries the icon as a native resource may ignore it.
+  std::span<const std::uint32_t> icon;
+};
+
+class Timer;
+
+class Form {
+ public:
+  explicit Form(FormDesign design);
+  virtual ~Form();
+  Form(const Form&) = delete;
+  Form& operator=(const Form&) = delete;
+
+  // Properties. Positions and sizes are twips; Point, Circle and Scale* use scale units.
+  HWND hWnd();
+  float Top();
+  void SetTop(float twips);
+  float Left();
+  void SetLeft(float twips);
+  float Width();
+  const Picture& GetPicture();
+  std::int16_t ScaleMode();
+  void SetScaleMode(std::int16_t mode);
+  float ScaleWidth();
+  float ScaleHeight();
+  bool AutoRedraw();
+  void SetAutoRedraw(bool on);
+  COLORREF BackColor();
+  void SetFillColor(COLORREF colour);
+  const std::string& Caption();
+
+  // Methods.
+  COLORREF Point(float x, float y);  // -1 outside the client area
+  void Circle(float x, float y, float radius, COLORREF colour);
+  void Show();
+
+  // Entries for the backend: native input, delivered one at a time. A failure that reaches
+  // the runtime from a handler is dropped; the program goes on.
+  void RaiseMouseDown(std::int16_t button, std::int16_t shift, float x, float y);
+  void RaiseDblClick();
+
+  // What the backend shows: the surface, in client pixels, and the areas changed since the
+  // last call of TakeDirty.
+  int ClientWidthPixels() const { return clientWidth_; }
+  int ClientHeightPixels() const { return clientHeight_; }
+  COLORREF SurfacePixel(int x, int y) const {
+    return surface_[static_cast<std::size_t>(y) * clientWidth_ + x];
+  }
+  const COLORREF* SurfaceRow(int y) const {
+    return surface_.data() + static_cast<std::size_t>(y) * clientWidth_;
+  }
+  // Copies out the dirty rectangles (at most kMaxDirty) and clears them; returns how many.
+  static constexpr int kMaxDirty = 4;
+  int TakeDirty(std::array<PixelRect, kMaxDirty>& out);
+  std::span<const std::uint32_t> Icon() const { return design_.icon; }
+  bool IsLoaded() const { return window_ != nullptr; }
+
+  // Controls register themselves with their form; timers start ticking once it has loaded.
+  void AddTimer(Timer& timer) { timers_.push_back(&timer); }
+
+ protected:
+  // Events, overridden by a concrete form.
+  virtual void Load() {}
+  virtual void MouseDown(std::int16_t button, std::int16_t shift, float x, float y);
+  virtual void DblClick() {}
+
+ private:
+  void EnsureLoaded();
+  float UnitTwips() const;  // twips per scale unit
+  const std::vector<COLORREF>& PointImage() const;  // the image Point reads
+  void MarkDirty(const PixelRect& rect);
+
+  FormDesign design_;
+  HWND window_ = nullptr;
+  bool loading_ = false;
+  int clientWidth_ = 0;
+  int clientHeight_ = 0;
+  std::int16_t scaleMode_;
+  bool autoRedraw_;
+  COLORREF fillColor_;
+  std::vector<COLORREF> persistent_;
+  std::vector<COLORREF> surface_;
+  std::array<PixelRect, kMaxDirty> dirty_{};
+  int dirtyCount_ = 0;
+  std::vector<Timer*> timers_;
+};
+
+// A timer control on a form. While the form is loaded and the timer enabled with a non-zero
+// interval, the event loop raises its Timer event every Interval milliseconds.
+class Timer {
+ public:
+  Timer(Form& owner, int intervalMs, bool enabled, std::function<void()> handler);
+  ~Timer();
+  Timer(const Timer&) = delete;
+  Timer& operator=(const Timer&) = delete;
+
+  int Interval() const { return interval_; }
+  bool Enabled() const { return enabled_; }
+  // Starts ticking if enabled; its form calls this once it has loaded.
+  void Arm();
+  // Entry for the backend: one tick. A failure that reaches the runtime is dropped.
+  void RaiseTimer();
+
+  // A backend's own bookkeeping for this timer (its next deadline or native id).
+  std::int64_t backendData = 0;
+
+ private:
+  int interval_;
+  bool enabled_;
+  bool armed_ = false;
+  std::function<void()> handler_;
+};
+
+// Application-wide objects.
+struct App {
+  static bool PrevInstance();
+  static std::string Path();     // the executable's folder, no trailing separator but at a root
+  static std::string EXEName();  // the executable's file name without its extension
+};
+
+struct Screen {
+  static float Width();  // twips
+  static int TwipsPerPixelX();
+  static int TwipsPerPixelY();
+};
+
+// Ends the program at once.
+void End();
+
+// Runs the event loop until the program ends.
+void RunEventLoop();
+
+}  // namespace runtime

@@ -1,0 +1,48 @@
+// Controls and observations of the headless backend, for tests. The headless backend keeps
+// everything a window system would in memory: the window's rectangle, visibility, top-most
+// flag and region, the cursor, the screen and the running timers. Nothing happens by itself:
+// a test moves the cursor and fires the timers.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/posix/region.h"
+#include "platform/win32_api.h"
+
+namespace headless {
+
+struct WindowState {
+  RECT rect{};  // outer rectangle, screen pixels
+  bool visible = false;
+  bool topmost = false;
+  bool activated = false;
+  HRGN region = nullptr;  // owned by the window once set
+  int regionsSet = 0;
+  int captionPresses = 0;  // WM_NCLBUTTONDOWN with HTCAPTION received
+  int invalidations = 0;
+};
+
+// Puts the backend back to its first state: screen 1920 pixels wide, cursor at (0, 0), no
+// timers, not ended, executable path as the process's own, no other instance.
+void Reset();
+
+void SetCursor(int x, int y);
+void SetScreenWidth(int pixels);
+void SetExecutablePath(const std::string& path);
+void SetPreviousInstance(bool running);
+
+// Called inside a caption press (as the window system's move loop would run), so a test can
+// move the window and fire ticks while the press lasts.
+void SetCaptionPressAction(std::function<void(HWND)> action);
+
+// Fires one tick of every running timer. Does nothing once the program has ended.
+void FireTimers();
+int RunningTimers();
+
+bool Ended();
+int ReleaseCaptureCalls();
+int CreatedWindows();
+WindowState& State(HWND window);
+
+}  // namespace headless

@@ -1,0 +1,16 @@
+#include "platform/posix/process.h"
+
+#include <unistd.h>
+
+#include <climits>
+
+namespace platform::posix {
+
+std::string OwnExecutablePath() {
+  char buffer[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  if (length <= 0) return {};
+  return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+}  // namespace platform::posix
