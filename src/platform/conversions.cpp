@@ -95,7 +95,8 @@ double Val(std::string_view text) {
     if (expDigits) number += exponent;
   }
   const double value = std::strtod(number.c_str(), nullptr);
-  return std::isfinite(value) ? value : 0;
+  if (!std::isfinite(value)) Fail(ErrorCode::Overflow);  // beyond double: "1E400"
+  return value;
 }
 
 std::int32_t CLng(double value) {

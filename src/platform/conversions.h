@@ -10,7 +10,7 @@ namespace runtime {
 // The number at the start of `text`: optional sign, digits with "." as the decimal point, an
 // optional exponent (E or D), or a &H / &O prefixed hexadecimal or octal integer. Blanks, tabs
 // and line feeds are skipped anywhere; reading stops at the first other character. 0 when no
-// number starts the text. Never fails.
+// number starts the text. Fails with an overflow when the number is beyond double range.
 double Val(std::string_view text);
 
 // A floating-point value to a 32-bit integer, rounding halves to even. Fails with an overflow

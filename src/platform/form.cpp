@@ -87,6 +87,7 @@ void Form::EnsureLoaded() {
     for (int x = 0; x < std::min(clientWidth_, picture.Width()); ++x)
       persistent_[static_cast<std::size_t>(y) * clientWidth_ + x] = picture.Pixel(x, y);
   surface_ = persistent_;
+  presented_ = surface_;
 
   window_ = platform::CreateFormWindow(*this);
   if (window_ == nullptr) Fail(ErrorCode::InvalidCall);
@@ -274,8 +275,20 @@ void Form::MarkDirty(const PixelRect& rect) {
 }
 
 int Form::TakeDirty(std::array<PixelRect, kMaxDirty>& out) {
-  const int count = dirtyCount_;
-  std::copy_n(dirty_.begin(), count, out.begin());
+  int count = 0;
+  for (int i = 0; i < dirtyCount_; ++i) {
+    const PixelRect& r = dirty_[static_cast<std::size_t>(i)];
+    PixelRect changed{r.right, r.bottom, r.left, r.top};
+    for (int y = r.top; y < r.bottom; ++y) {
+      const std::size_t row = static_cast<std::size_t>(y) * clientWidth_;
+      for (int x = r.left; x < r.right; ++x) {
+        if (presented_[row + x] == surface_[row + x]) continue;
+        presented_[row + x] = surface_[row + x];
+        changed = Union(changed, {x, y, x + 1, y + 1});
+      }
+    }
+    if (!changed.Empty()) out[static_cast<std::size_t>(count++)] = changed;
+  }
   dirtyCount_ = 0;
   return count;
 }
@@ -287,9 +300,10 @@ void Form::Show() {
 
 void Form::MouseDown(std::int16_t, std::int16_t, float, float) {}
 
-void Form::RaiseMouseDown(std::int16_t button, std::int16_t shift, float x, float y) {
+void Form::RaiseMouseDown(std::int16_t button, std::int16_t shift, int x, int y) {
   try {
-    MouseDown(button, shift, x, y);
+    const float toUnits = static_cast<float>(Screen::TwipsPerPixelX()) / UnitTwips();
+    MouseDown(button, shift, static_cast<float>(x) * toUnits, static_cast<float>(y) * toUnits);
   } catch (const Failure&) {
     // Dropped: a failure that reaches the runtime does not stop the program.
   }

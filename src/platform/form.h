@@ -7,7 +7,8 @@
 // and whatever was drawn while AutoRedraw was on) and the surface, which is what the window
 // shows. With AutoRedraw on, drawing and `Point` use the persistent image (and drawing is shown
 // too); with it off they use the surface. Every change to the surface is recorded as a dirty
-// rectangle for the backend, which sends only pixels that really changed.
+// rectangle; the backend takes them once per round of its loop and gets only the areas whose
+// pixels really differ from what it took before.
 //
 // A form is loaded on first use of any of its properties or methods: the runtime creates its
 // native window (hidden) and raises `Load` before the access goes on.
@@ -32,6 +33,9 @@ inline constexpr std::int16_t vbFSTransparent = 1;
 inline constexpr std::int16_t vbLeftButton = 1;
 inline constexpr std::int16_t vbRightButton = 2;
 inline constexpr std::int16_t vbMiddleButton = 4;
+inline constexpr std::int16_t vbShiftMask = 1;
+inline constexpr std::int16_t vbCtrlMask = 2;
+inline constexpr std::int16_t vbAltMask = 4;
 
 // A rectangle of client pixels, right and bottom exclusive.
 struct PixelRect {
@@ -109,9 +113,10 @@ class Form {
   void Circle(float x, float y, float radius, COLORREF colour);
   void Show();
 
-  // Entries for the backend: native input, delivered one at a time. A failure that reaches
-  // the runtime from a handler is dropped; the program goes on.
-  void RaiseMouseDown(std::int16_t button, std::int16_t shift, float x, float y);
+  // Entries for the backend: native input, delivered one at a time, with the position in
+  // client pixels. A failure that reaches the runtime from a handler is dropped; the program
+  // goes on.
+  void RaiseMouseDown(std::int16_t button, std::int16_t shift, int x, int y);
   void RaiseDblClick();
 
   // What the backend shows: the surface, in client pixels, and the areas changed since the
@@ -124,10 +129,13 @@ class Form {
   const COLORREF* SurfaceRow(int y) const {
     return surface_.data() + static_cast<std::size_t>(y) * clientWidth_;
   }
-  // Copies out the dirty rectangles (at most kMaxDirty) and clears them; returns how many.
+  // Copies out the areas whose pixels differ from what was taken last time (at most
+  // kMaxDirty bounding boxes; a drawing that ends as it began yields none), and counts them as
+  // shown. Returns how many.
   static constexpr int kMaxDirty = 4;
   int TakeDirty(std::array<PixelRect, kMaxDirty>& out);
-  std::span<const std::uint32_t> Icon() const { return design_.icon; }
+  // The design-time content (caption, icon) as the backend needs it, without loading.
+  const FormDesign& Design() const { return design_; }
   bool IsLoaded() const { return window_ != nullptr; }
 
   // Controls register themselves with their form; timers start ticking once it has loaded.
@@ -155,6 +163,7 @@ class Form {
   COLORREF fillColor_;
   std::vector<COLORREF> persistent_;
   std::vector<COLORREF> surface_;
+  std::vector<COLORREF> presented_;  // the surface as the backend last took it
   std::array<PixelRect, kMaxDirty> dirty_{};
   int dirtyCount_ = 0;
   std::vector<Timer*> timers_;

@@ -61,6 +61,13 @@ inline constexpr UINT SWP_NOMOVE = 0x0002;
 inline constexpr UINT SWP_NOZORDER = 0x0004;
 inline constexpr UINT SWP_NOACTIVATE = 0x0010;
 
+inline constexpr int SM_CXSCREEN = 0;
+inline constexpr int SM_CYSCREEN = 1;
+inline constexpr int SM_XVIRTUALSCREEN = 76;
+inline constexpr int SM_YVIRTUALSCREEN = 77;
+inline constexpr int SM_CXVIRTUALSCREEN = 78;
+inline constexpr int SM_CYVIRTUALSCREEN = 79;
+
 inline constexpr UINT WM_NCLBUTTONDOWN = 0x00A1;
 inline constexpr WPARAM HTCAPTION = 2;
 
@@ -82,6 +89,7 @@ BOOL ReleaseCapture();
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 int SetWindowRgn(HWND window, HRGN region, BOOL redraw);  // window owns region on success
 DWORD GetSysColor(int index);
+int GetSystemMetrics(int index);  // screen sizes, pixels; the virtual screen spans all monitors
 
 // gdi32: regions as sets of rectangles (portable).
 HRGN CreateRectRgn(int left, int top, int right, int bottom);

@@ -23,12 +23,13 @@ struct WindowState {
   int invalidations = 0;
 };
 
-// Puts the backend back to its first state: screen 1920 pixels wide, cursor at (0, 0), no
+// Puts the backend back to its first state: one screen of 1920 x 1080 pixels, cursor at (0, 0), no
 // timers, not ended, executable path as the process's own, no other instance.
 void Reset();
 
 void SetCursor(int x, int y);
 void SetScreenWidth(int pixels);
+void SetScreenHeight(int pixels);
 void SetExecutablePath(const std::string& path);
 void SetPreviousInstance(bool running);
 

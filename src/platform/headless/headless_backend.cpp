@@ -1,6 +1,7 @@
 // The headless backend: a complete backend without a window system, for the unit tests. It
 // remembers what a window system would (see headless.h) and reports nothing by itself.
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ namespace {
 
 struct Backend {
   int screenWidth = 1920;
+  int screenHeight = 1080;
   POINT cursor{};
   std::vector<runtime::Timer*> timers;
   bool ended = false;
@@ -28,7 +30,7 @@ struct Backend {
   std::function<void(HWND)> captionPress;
 };
 
-Backend& State() {
+Backend& Self() {
   static Backend backend;
   return backend;
 }
@@ -37,26 +39,27 @@ Backend& State() {
 
 namespace headless {
 
-void Reset() { State() = Backend{}; }
-void SetCursor(int x, int y) { State().cursor = {x, y}; }
-void SetScreenWidth(int pixels) { State().screenWidth = pixels; }
-void SetExecutablePath(const std::string& path) { State().exePath = path; }
-void SetPreviousInstance(bool running) { State().previousInstance = running; }
+void Reset() { Self() = Backend{}; }
+void SetCursor(int x, int y) { Self().cursor = {x, y}; }
+void SetScreenWidth(int pixels) { Self().screenWidth = pixels; }
+void SetScreenHeight(int pixels) { Self().screenHeight = pixels; }
+void SetExecutablePath(const std::string& path) { Self().exePath = path; }
+void SetPreviousInstance(bool running) { Self().previousInstance = running; }
 void SetCaptionPressAction(std::function<void(HWND)> action) {
-  State().captionPress = std::move(action);
+  Self().captionPress = std::move(action);
 }
 
 void FireTimers() {
   // Copy: a tick may start or stop timers.
-  const std::vector<runtime::Timer*> timers = State().timers;
+  const std::vector<runtime::Timer*> timers = Self().timers;
   for (runtime::Timer* timer : timers)
-    if (!State().ended) timer->RaiseTimer();
+    if (!Self().ended) timer->RaiseTimer();
 }
 
-int RunningTimers() { return static_cast<int>(State().timers.size()); }
-bool Ended() { return State().ended; }
-int ReleaseCaptureCalls() { return State().releaseCaptureCalls; }
-int CreatedWindows() { return State().createdWindows; }
+int RunningTimers() { return static_cast<int>(Self().timers.size()); }
+bool Ended() { return Self().ended; }
+int ReleaseCaptureCalls() { return Self().releaseCaptureCalls; }
+int CreatedWindows() { return Self().createdWindows; }
 WindowState& State(HWND window) { return window->state; }
 
 }  // namespace headless
@@ -67,7 +70,7 @@ HWND CreateFormWindow(runtime::Form& form) {
   auto* window = new HWND__;
   window->form = &form;
   window->state.rect = {0, 0, form.ClientWidthPixels(), form.ClientHeightPixels()};
-  ++State().createdWindows;
+  ++Self().createdWindows;
   return window;
 }
 
@@ -80,32 +83,32 @@ void ShowFormWindow(HWND window) { window->state.visible = true; }
 void InvalidateFormWindow(HWND window) { ++window->state.invalidations; }
 
 void StartTimer(runtime::Timer& timer) {
-  auto& timers = State().timers;
+  auto& timers = Self().timers;
   if (std::find(timers.begin(), timers.end(), &timer) == timers.end()) timers.push_back(&timer);
 }
 
 void StopTimer(runtime::Timer& timer) {
-  auto& timers = State().timers;
+  auto& timers = Self().timers;
   timers.erase(std::remove(timers.begin(), timers.end(), &timer), timers.end());
 }
 
-int ScreenWidthPixels() { return State().screenWidth; }
+int ScreenWidthPixels() { return Self().screenWidth; }
 int TwipsPerPixelX() { return 15; }
 int TwipsPerPixelY() { return 15; }
 void RunEventLoop() {}
-void EndProgram() { State().ended = true; }
+void EndProgram() { Self().ended = true; }
 
 std::string ExecutablePath() {
-  return State().exePath.empty() ? posix::OwnExecutablePath() : State().exePath;
+  return Self().exePath.empty() ? posix::OwnExecutablePath() : Self().exePath;
 }
 
-bool IsPreviousInstanceRunning() { return State().previousInstance; }
+bool IsPreviousInstanceRunning() { return Self().previousInstance; }
 
 }  // namespace platform
 
 BOOL GetCursorPos(POINT* point) {
   if (point == nullptr) return FALSE;
-  *point = State().cursor;
+  *point = Self().cursor;
   return TRUE;
 }
 
@@ -118,13 +121,18 @@ BOOL GetWindowRect(HWND window, RECT* rect) {
 BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
   if (window == nullptr) return FALSE;
   RECT& r = window->state.rect;
+  // Edges beyond the 32-bit range stop at its end, as a window system's would.
+  auto edge = [](std::int64_t value) {
+    return static_cast<LONG>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
+  };
   if (!(flags & SWP_NOMOVE)) {
-    const LONG width = r.right - r.left, height = r.bottom - r.top;
-    r = {x, y, x + width, y + height};
+    const std::int64_t width = std::int64_t{r.right} - r.left;
+    const std::int64_t height = std::int64_t{r.bottom} - r.top;
+    r = {x, y, edge(std::int64_t{x} + width), edge(std::int64_t{y} + height)};
   }
   if (!(flags & SWP_NOSIZE)) {
-    r.right = r.left + cx;
-    r.bottom = r.top + cy;
+    r.right = edge(std::int64_t{r.left} + cx);
+    r.bottom = edge(std::int64_t{r.top} + cy);
   }
   if (!(flags & SWP_NOZORDER)) {
     if (insertAfter == HWND_TOPMOST) window->state.topmost = true;
@@ -134,8 +142,18 @@ BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, U
   return TRUE;
 }
 
+int GetSystemMetrics(int index) {
+  switch (index) {
+    case SM_CXSCREEN:
+    case SM_CXVIRTUALSCREEN: return Self().screenWidth;
+    case SM_CYSCREEN:
+    case SM_CYVIRTUALSCREEN: return Self().screenHeight;
+    default: return 0;
+  }
+}
+
 BOOL ReleaseCapture() {
-  ++State().releaseCaptureCalls;
+  ++Self().releaseCaptureCalls;
   return TRUE;
 }
 
@@ -143,7 +161,7 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM) {
   if (window == nullptr) return 0;
   if (message == WM_NCLBUTTONDOWN && wParam == HTCAPTION) {
     ++window->state.captionPresses;
-    if (State().captionPress) State().captionPress(window);
+    if (Self().captionPress) Self().captionPress(window);
   }
   return 0;
 }

@@ -1,0 +1,796 @@
+// The X11 backend (Xlib, with the XShape and RandR extensions).
+//
+// One connection, one thread. RunEventLoop waits on the connection's file descriptor with a
+// timeout that ends at the next timer deadline, so the program sleeps between ticks and never
+// busy-waits. X events go through a table of small handlers (Expose repaints from the copy of
+// the pixels the server already has, ButtonPress becomes MouseDown or DblClick, and so on).
+// After every batch of events and ticks the forms' changed pixels are sent, and only those.
+//
+// The Win32-named services the program calls (GetCursorPos, GetWindowRect, SetWindowPos,
+// SetWindowRgn, ReleaseCapture, SendMessageA) are implemented at the end of this file. The
+// window's place is kept from the events the server sends, so reading it costs no round trip;
+// the only round trip of a tick is the pointer query.
+//
+// Start reading at RunEventLoop, then CreateFormWindow and the caption press (SendMessageA).
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/Xrandr.h>
+#include <X11/extensions/shape.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/backend.h"
+#include "platform/form.h"
+#include "platform/posix/instance.h"
+#include "platform/posix/process.h"
+#include "platform/posix/region.h"
+
+struct HWND__ {
+  runtime::Form* form = nullptr;
+  Window xid = 0;
+  RECT rect{};  // outer rectangle in root coordinates, kept from the server's events
+  bool reparented = false;
+  bool mapped = false;
+  bool topmost = false;
+  bool dirty = false;
+  HRGN region = nullptr;            // the window's shape, owned once set
+  XImage* image = nullptr;          // the pixels the server has, in its format
+  std::vector<char> imageBytes;
+};
+
+namespace {
+
+// Windows' defaults for what makes a press a double-click or a drag.
+constexpr Time kDoubleClickMs = 500;
+constexpr int kDoubleClickHalfSize = 2;  // a 4 x 4 pixel rectangle around the first press
+constexpr int kDragThreshold = 4;
+
+constexpr long kMoveResizeMove = 8;  // _NET_WM_MOVERESIZE_MOVE
+constexpr long kNetWmStateAdd = 1;
+
+struct Atoms {
+  Atom wmState, netSupported, netSupportingWmCheck, netWmState, netWmStateAbove,
+      netWmStateSkipTaskbar, netWmStateSkipPager, netWmMoveResize, netWmIcon, netWmName,
+      netWmPid, utf8String, motifWmHints;
+};
+
+struct PendingPress {
+  bool held = false;  // the left button is down on one of our windows
+  Window window = 0;
+  int rootX = 0, rootY = 0;
+  Time time = 0;
+};
+
+struct LastClick {
+  bool armed = false;  // the last left press could be the first half of a double-click
+  Window window = 0;
+  int x = 0, y = 0;
+  Time time = 0;
+};
+
+struct X11 {
+  Display* display = nullptr;
+  int screen = 0;
+  Window root = 0;
+  Visual* visual = nullptr;
+  int depth = 0;
+  GC gc = nullptr;
+  Atoms atoms{};
+  std::vector<HWND> windows;
+  std::vector<runtime::Timer*> timers;  // backendData: next deadline, ms on the steady clock
+  PendingPress press;
+  LastClick lastClick;
+  bool ended = false;
+};
+
+X11& State() {
+  static X11 x11;
+  return x11;
+}
+
+std::int64_t NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// X calls that may fail (a window manager's window gone, say) run inside a trap that swallows
+// their errors and tells whether one happened. The text of the error stays available to a
+// debugger in lastError.
+class ErrorTrap {
+ public:
+  explicit ErrorTrap(Display* display) : display_(display) {
+    XSync(display_, False);
+    caught_ = false;
+    previous_ = XSetErrorHandler(&ErrorTrap::Handle);
+  }
+  ~ErrorTrap() {
+    XSync(display_, False);
+    XSetErrorHandler(previous_);
+  }
+  bool Caught() {
+    XSync(display_, False);
+    return caught_;
+  }
+  ErrorTrap(const ErrorTrap&) = delete;
+  ErrorTrap& operator=(const ErrorTrap&) = delete;
+
+  static inline char lastError[128] = {};
+
+ private:
+  static int Handle(Display* display, XErrorEvent* event) {
+    caught_ = true;
+    XGetErrorText(display, event->error_code, lastError, sizeof lastError);
+    return 0;
+  }
+  static inline bool caught_ = false;
+  Display* display_;
+  int (*previous_)(Display*, XErrorEvent*) = nullptr;
+};
+
+// Losing the server ends the program quietly: there is nothing left to show.
+int OnConnectionLost(Display*) { _exit(1); }
+
+Display* OpenDisplay() {
+  X11& x = State();
+  if (x.display != nullptr) return x.display;
+  x.display = XOpenDisplay(nullptr);
+  if (x.display == nullptr) _exit(1);  // no display to show anything on
+  XSetIOErrorHandler(&OnConnectionLost);
+  x.screen = DefaultScreen(x.display);
+  x.root = RootWindow(x.display, x.screen);
+  x.visual = DefaultVisual(x.display, x.screen);
+  x.depth = DefaultDepth(x.display, x.screen);
+  x.gc = DefaultGC(x.display, x.screen);
+  auto atom = [&](const char* name) { return XInternAtom(x.display, name, False); };
+  x.atoms = {atom("WM_STATE"),
+             atom("_NET_SUPPORTED"),
+             atom("_NET_SUPPORTING_WM_CHECK"),
+             atom("_NET_WM_STATE"),
+             atom("_NET_WM_STATE_ABOVE"),
+             atom("_NET_WM_STATE_SKIP_TASKBAR"),
+             atom("_NET_WM_STATE_SKIP_PAGER"),
+             atom("_NET_WM_MOVERESIZE"),
+             atom("_NET_WM_ICON"),
+             atom("_NET_WM_NAME"),
+             atom("_NET_WM_PID"),
+             atom("UTF8_STRING"),
+             atom("_MOTIF_WM_HINTS")};
+  return x.display;
+}
+
+HWND Find(Window xid) {
+  for (HWND w : State().windows)
+    if (w->xid == xid) return w;
+  return nullptr;
+}
+
+// True when a running, EWMH-compliant window manager lists `hint` as supported. Asked each
+// time: window managers come and go.
+bool WindowManagerSupports(Atom hint) {
+  X11& x = State();
+  ErrorTrap trap(x.display);
+  Atom type;
+  int format;
+  unsigned long count, after;
+  unsigned char* data = nullptr;
+  Window check = 0;
+  if (XGetWindowProperty(x.display, x.root, x.atoms.netSupportingWmCheck, 0, 1, False,
+                         XA_WINDOW, &type, &format, &count, &after, &data) == Success &&
+      data != nullptr && count == 1)
+    check = static_cast<Window>(reinterpret_cast<unsigned long*>(data)[0]);
+  if (data != nullptr) XFree(data);
+  if (check == 0) return false;
+  // The check window must exist and point to itself, or the manager has gone away.
+  data = nullptr;
+  Window self = 0;
+  if (XGetWindowProperty(x.display, check, x.atoms.netSupportingWmCheck, 0, 1, False, XA_WINDOW,
+                         &type, &format, &count, &after, &data) == Success &&
+      data != nullptr && count == 1)
+    self = static_cast<Window>(reinterpret_cast<unsigned long*>(data)[0]);
+  if (data != nullptr) XFree(data);
+  if (trap.Caught() || self != check) return false;
+
+  data = nullptr;
+  bool found = false;
+  if (XGetWindowProperty(x.display, x.root, x.atoms.netSupported, 0, 4096, False, XA_ATOM, &type,
+                         &format, &count, &after, &data) == Success &&
+      data != nullptr) {
+    const auto* atoms = reinterpret_cast<unsigned long*>(data);
+    found = std::find(atoms, atoms + count, hint) != atoms + count;
+  }
+  if (data != nullptr) XFree(data);
+  return found;
+}
+
+// --- Pixels ---------------------------------------------------------------------------------
+
+unsigned long ServerPixel(COLORREF colour) {
+  const Visual* v = State().visual;
+  auto channel = [](unsigned value, unsigned long mask) -> unsigned long {
+    if (mask == 0) return 0;
+    int shift = 0;
+    while (((mask >> shift) & 1u) == 0) ++shift;
+    const unsigned long max = mask >> shift;
+    return ((value * max + 127) / 255) << shift;
+  };
+  return channel(colour & 0xFF, v->red_mask) | channel((colour >> 8) & 0xFF, v->green_mask) |
+         channel((colour >> 16) & 0xFF, v->blue_mask);
+}
+
+void CreateImage(HWND w) {
+  X11& x = State();
+  const int width = w->form->ClientWidthPixels(), height = w->form->ClientHeightPixels();
+  w->image = XCreateImage(x.display, x.visual, static_cast<unsigned>(x.depth), ZPixmap, 0,
+                          nullptr, static_cast<unsigned>(width), static_cast<unsigned>(height),
+                          32, 0);
+  w->imageBytes.assign(static_cast<std::size_t>(w->image->bytes_per_line) * height, 0);
+  w->image->data = w->imageBytes.data();
+  for (int y = 0; y < height; ++y)
+    for (int px = 0; px < width; ++px) XPutPixel(w->image, px, y, ServerPixel(w->form->SurfacePixel(px, y)));
+}
+
+void PutArea(HWND w, const runtime::PixelRect& r) {
+  if (!w->mapped || r.Empty()) return;
+  X11& x = State();
+  XPutImage(x.display, w->xid, x.gc, w->image, r.left, r.top, r.left, r.top,
+            static_cast<unsigned>(r.right - r.left), static_cast<unsigned>(r.bottom - r.top));
+}
+
+// Sends what the form changed since the last flush, and nothing when no pixel changed.
+// Allocates nothing.
+void FlushWindow(HWND w) {
+  w->dirty = false;
+  std::array<runtime::PixelRect, runtime::Form::kMaxDirty> dirty;
+  const int count = w->form->TakeDirty(dirty);
+  for (int i = 0; i < count; ++i) {
+    const runtime::PixelRect& r = dirty[static_cast<std::size_t>(i)];
+    for (int y = r.top; y < r.bottom; ++y) {
+      const COLORREF* row = w->form->SurfaceRow(y);
+      for (int px = r.left; px < r.right; ++px) XPutPixel(w->image, px, y, ServerPixel(row[px]));
+    }
+    PutArea(w, r);
+  }
+}
+
+void FlushAll() {
+  for (HWND w : State().windows)
+    if (w->dirty) FlushWindow(w);
+}
+
+// --- Event handlers -------------------------------------------------------------------------
+
+void OnExpose(XEvent& e) {
+  HWND w = Find(e.xexpose.window);
+  if (w == nullptr) return;
+  PutArea(w, {e.xexpose.x, e.xexpose.y, e.xexpose.x + e.xexpose.width,
+              e.xexpose.y + e.xexpose.height});
+}
+
+// Where the window's client area really is on the root window.
+void RefreshPlace(HWND w) {
+  X11& x = State();
+  Window child;
+  int rx = 0, ry = 0;
+  ErrorTrap trap(x.display);
+  XTranslateCoordinates(x.display, w->xid, x.root, 0, 0, &rx, &ry, &child);
+  if (trap.Caught()) return;
+  const LONG width = w->rect.right - w->rect.left, height = w->rect.bottom - w->rect.top;
+  w->rect = {rx, ry, rx + width, ry + height};
+}
+
+void OnConfigure(XEvent& e) {
+  HWND w = Find(e.xconfigure.window);
+  if (w == nullptr) return;
+  const XConfigureEvent& c = e.xconfigure;
+  if (c.send_event || !w->reparented) {
+    // A window manager's synthetic event, or a window directly on the root: root coordinates.
+    w->rect = {c.x, c.y, c.x + c.width, c.y + c.height};
+  } else {
+    w->rect.right = w->rect.left + c.width;
+    w->rect.bottom = w->rect.top + c.height;
+    RefreshPlace(w);
+  }
+}
+
+void OnReparent(XEvent& e) {
+  HWND w = Find(e.xreparent.window);
+  if (w == nullptr) return;
+  w->reparented = e.xreparent.parent != State().root;
+  RefreshPlace(w);
+}
+
+void OnMap(XEvent& e) {
+  if (HWND w = Find(e.xmap.window)) w->mapped = true;
+}
+
+void OnUnmap(XEvent& e) {
+  if (HWND w = Find(e.xunmap.window)) w->mapped = false;
+}
+
+// Without a window manager that keeps it above others, a top-most window raises itself
+// whenever another window covers part of it.
+void OnVisibility(XEvent& e) {
+  HWND w = Find(e.xvisibility.window);
+  if (w == nullptr || !w->topmost || e.xvisibility.state == VisibilityUnobscured) return;
+  if (!WindowManagerSupports(State().atoms.netWmStateAbove))
+    XRaiseWindow(State().display, w->xid);
+}
+
+std::int16_t ShiftState(unsigned state) {
+  std::int16_t shift = 0;
+  if (state & ShiftMask) shift |= runtime::vbShiftMask;
+  if (state & ControlMask) shift |= runtime::vbCtrlMask;
+  if (state & Mod1Mask) shift |= runtime::vbAltMask;
+  return shift;
+}
+
+// A second left press soon after and near the first is a double-click, as on Windows; any
+// other press is a MouseDown with the runtime's button numbers (1 left, 2 right, 4 middle).
+void OnButtonPress(XEvent& e) {
+  X11& x = State();
+  const XButtonEvent& b = e.xbutton;
+  HWND w = Find(b.window);
+  if (w == nullptr) return;
+  std::int16_t button = 0;
+  switch (b.button) {
+    case Button1: button = runtime::vbLeftButton; break;
+    case Button2: button = runtime::vbMiddleButton; break;
+    case Button3: button = runtime::vbRightButton; break;
+    default: return;  // wheel and extra buttons
+  }
+  if (button == runtime::vbLeftButton) {
+    LastClick& last = x.lastClick;
+    const bool isDouble = last.armed && last.window == b.window && b.time - last.time <= kDoubleClickMs &&
+                          std::abs(b.x_root - last.x) <= kDoubleClickHalfSize &&
+                          std::abs(b.y_root - last.y) <= kDoubleClickHalfSize;
+    if (isDouble) {
+      last.armed = false;
+      w->form->RaiseDblClick();
+      return;
+    }
+    last = {true, b.window, b.x_root, b.y_root, b.time};
+    x.press = {true, b.window, b.x_root, b.y_root, b.time};
+  } else {
+    x.lastClick.armed = false;
+  }
+  w->form->RaiseMouseDown(button, ShiftState(b.state), b.x, b.y);
+  if (button == runtime::vbLeftButton) x.press.held = false;
+}
+
+void OnButtonRelease(XEvent& e) {
+  if (e.xbutton.button == Button1) State().press.held = false;
+}
+
+using Handler = void (*)(XEvent&);
+
+constexpr std::array<Handler, LASTEvent> MakeHandlers() {
+  std::array<Handler, LASTEvent> table{};
+  table[Expose] = OnExpose;
+  table[ConfigureNotify] = OnConfigure;
+  table[ReparentNotify] = OnReparent;
+  table[MapNotify] = OnMap;
+  table[UnmapNotify] = OnUnmap;
+  table[VisibilityNotify] = OnVisibility;
+  table[ButtonPress] = OnButtonPress;
+  table[ButtonRelease] = OnButtonRelease;
+  return table;
+}
+
+constexpr std::array<Handler, LASTEvent> kHandlers = MakeHandlers();
+
+void Dispatch(XEvent& e) {
+  if (e.type >= 0 && e.type < LASTEvent && kHandlers[static_cast<std::size_t>(e.type)] != nullptr)
+    kHandlers[static_cast<std::size_t>(e.type)](e);
+}
+
+// --- The loop -------------------------------------------------------------------------------
+
+void FireDueTimers() {
+  const std::int64_t now = NowMs();
+  // Index loop: a tick may start or stop timers.
+  for (std::size_t i = 0; i < State().timers.size() && !State().ended; ++i) {
+    runtime::Timer* timer = State().timers[i];
+    if (timer->backendData > now) continue;
+    // Keep the period steady; after a stall, skip the missed ticks rather than burst.
+    timer->backendData += timer->Interval();
+    if (timer->backendData <= now) timer->backendData = now + timer->Interval();
+    timer->RaiseTimer();
+  }
+}
+
+int MsToNextTimer(int limitMs) {
+  const std::int64_t now = NowMs();
+  std::int64_t wait = limitMs < 0 ? 3600000 : limitMs;
+  for (const runtime::Timer* timer : State().timers)
+    wait = std::min(wait, std::max<std::int64_t>(0, timer->backendData - now));
+  return static_cast<int>(wait);
+}
+
+// One round of the event loop: send changed pixels, wait for events or the next timer (at
+// most limitMs, -1 for no limit), dispatch what came and fire due timers. `filter` sees each
+// event first and may take it.
+template <typename Filter>
+void PumpOnce(int limitMs, Filter&& filter) {
+  X11& x = State();
+  FlushAll();
+  if (XPending(x.display) == 0) {
+    XFlush(x.display);
+    pollfd fd{ConnectionNumber(x.display), POLLIN, 0};
+    poll(&fd, 1, MsToNextTimer(limitMs));
+  }
+  while (!x.ended && XPending(x.display) > 0) {
+    XEvent e;
+    XNextEvent(x.display, &e);
+    if (!filter(e)) Dispatch(e);
+    FlushAll();
+  }
+  if (!x.ended) FireDueTimers();
+}
+
+void PumpOnce(int limitMs) {
+  PumpOnce(limitMs, [](XEvent&) { return false; });
+}
+
+// --- Caption press --------------------------------------------------------------------------
+
+bool LeftButtonDown() {
+  X11& x = State();
+  Window rootReturn, child;
+  int rx, ry, wx, wy;
+  unsigned mask = 0;
+  XQueryPointer(x.display, x.root, &rootReturn, &child, &rx, &ry, &wx, &wy, &mask);
+  return (mask & Button1Mask) != 0;
+}
+
+// The window manager moves the window: it gets the press's place and grabs the pointer itself.
+// The timer keeps ticking until the button comes up, which only the pointer's state tells.
+void MoveByWindowManager(HWND w, const PendingPress& press) {
+  X11& x = State();
+  XUngrabPointer(x.display, CurrentTime);
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = w->xid;
+  e.xclient.message_type = x.atoms.netWmMoveResize;
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = press.rootX;
+  e.xclient.data.l[1] = press.rootY;
+  e.xclient.data.l[2] = kMoveResizeMove;
+  e.xclient.data.l[3] = Button1;
+  e.xclient.data.l[4] = 1;  // a normal application
+  XSendEvent(x.display, x.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+  XFlush(x.display);
+  while (!x.ended && LeftButtonDown()) PumpOnce(20);
+}
+
+// No window manager to ask: follow the pointer with the window until the button comes up.
+void MoveByItself(HWND w, const PendingPress& press) {
+  X11& x = State();
+  XGrabPointer(x.display, w->xid, False, ButtonReleaseMask | ButtonMotionMask, GrabModeAsync,
+               GrabModeAsync, None, None, CurrentTime);
+  const RECT start = w->rect;
+  bool released = false;
+  auto moveTo = [&](int rootX, int rootY) {
+    const int nx = start.left + (rootX - press.rootX), ny = start.top + (rootY - press.rootY);
+    SetWindowPos(w, nullptr, nx, ny, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  };
+  while (!x.ended && !released) {
+    PumpOnce(-1, [&](XEvent& e) {
+      if (e.type == MotionNotify) {
+        XEvent latest = e;  // only the newest place matters
+        while (XCheckTypedEvent(x.display, MotionNotify, &latest)) {}
+        moveTo(latest.xmotion.x_root, latest.xmotion.y_root);
+        return true;
+      }
+      if (e.type == ButtonRelease && e.xbutton.button == Button1) {
+        moveTo(e.xbutton.x_root, e.xbutton.y_root);
+        released = true;
+        return true;
+      }
+      return false;
+    });
+  }
+  XUngrabPointer(x.display, CurrentTime);
+}
+
+// A caption press, as Windows has it: a plain click unless the pointer travels past the drag
+// threshold with the button held, in which case the window follows it until release.
+void CaptionPress(HWND w) {
+  X11& x = State();
+  const PendingPress press = x.press;
+  if (!press.held || press.window != w->xid) return;
+  enum { kWaiting, kClick, kDrag } outcome = kWaiting;
+  while (!x.ended && outcome == kWaiting) {
+    PumpOnce(-1, [&](XEvent& e) {
+      if (e.type == ButtonRelease && e.xbutton.button == Button1) {
+        outcome = kClick;
+        return true;
+      }
+      if (e.type == MotionNotify && (std::abs(e.xmotion.x_root - press.rootX) >= kDragThreshold ||
+                                     std::abs(e.xmotion.y_root - press.rootY) >= kDragThreshold)) {
+        outcome = kDrag;
+        return true;
+      }
+      return false;
+    });
+  }
+  if (outcome != kDrag) return;
+  x.lastClick.armed = false;  // a drag is no first click of a double-click
+  if (WindowManagerSupports(x.atoms.netWmMoveResize)) {
+    MoveByWindowManager(w, press);
+  } else {
+    MoveByItself(w, press);
+  }
+}
+
+// --- Window set-up --------------------------------------------------------------------------
+
+void SetProperties(HWND w) {
+  X11& x = State();
+  Display* d = x.display;
+  runtime::Form& form = *w->form;
+
+  const std::string& caption = form.Design().caption;
+  XStoreName(d, w->xid, caption.c_str());
+  XChangeProperty(d, w->xid, x.atoms.netWmName, x.atoms.utf8String, 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(caption.data()),
+                  static_cast<int>(caption.size()));
+  char name[] = "ozzlebeck", className[] = "Ozzlebeck";
+  XClassHint classHint{name, className};
+  XSetClassHint(d, w->xid, &classHint);
+
+  // A fixed size at a place of the program's choosing, measured at the client area itself
+  // (static gravity), so a window manager's frame does not shift it.
+  XSizeHints* size = XAllocSizeHints();
+  size->flags = PPosition | USPosition | PMinSize | PMaxSize | PWinGravity;
+  size->min_width = size->max_width = form.ClientWidthPixels();
+  size->min_height = size->max_height = form.ClientHeightPixels();
+  size->win_gravity = StaticGravity;
+  // The toy takes no keyboard input, so it never takes the focus from the user's work.
+  XWMHints* hints = XAllocWMHints();
+  hints->flags = InputHint | StateHint;
+  hints->input = False;
+  hints->initial_state = NormalState;
+  XSetWMProperties(d, w->xid, nullptr, nullptr, nullptr, 0, size, hints, nullptr);
+  XFree(size);
+  XFree(hints);
+
+  // No border, no caption.
+  const long motif[5] = {2 /* decorations given */, 0, 0 /* none */, 0, 0};
+  XChangeProperty(d, w->xid, x.atoms.motifWmHints, x.atoms.motifWmHints, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(motif), 5);
+  const long skip[2] = {static_cast<long>(x.atoms.netWmStateSkipTaskbar),
+                        static_cast<long>(x.atoms.netWmStateSkipPager)};
+  XChangeProperty(d, w->xid, x.atoms.netWmState, XA_ATOM, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(skip), 2);
+  const long pid = static_cast<long>(getpid());
+  XChangeProperty(d, w->xid, x.atoms.netWmPid, XA_CARDINAL, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(&pid), 1);
+
+  const std::span<const std::uint32_t> icon = form.Design().icon;
+  if (icon.size() == 32 * 32) {
+    std::vector<long> data(2 + icon.size());
+    data[0] = data[1] = 32;
+    std::copy(icon.begin(), icon.end(), data.begin() + 2);
+    XChangeProperty(d, w->xid, x.atoms.netWmIcon, XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(data.data()),
+                    static_cast<int>(data.size()));
+  }
+}
+
+void AddState(HWND w, Atom state) {
+  X11& x = State();
+  if (!w->mapped) {
+    XChangeProperty(x.display, w->xid, x.atoms.netWmState, XA_ATOM, 32, PropModeAppend,
+                    reinterpret_cast<const unsigned char*>(&state), 1);
+    return;
+  }
+  XEvent e{};
+  e.xclient.type = ClientMessage;
+  e.xclient.window = w->xid;
+  e.xclient.message_type = x.atoms.netWmState;
+  e.xclient.format = 32;
+  e.xclient.data.l[0] = kNetWmStateAdd;
+  e.xclient.data.l[1] = static_cast<long>(state);
+  e.xclient.data.l[3] = 1;  // a normal application
+  XSendEvent(x.display, x.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
+}
+
+}  // namespace
+
+namespace platform {
+
+HWND CreateFormWindow(runtime::Form& form) {
+  X11& x = State();
+  Display* d = OpenDisplay();
+  auto* w = new HWND__;
+  w->form = &form;
+  const int width = form.ClientWidthPixels(), height = form.ClientHeightPixels();
+  w->rect = {0, 0, width, height};
+
+  XSetWindowAttributes attributes{};
+  attributes.background_pixmap = None;  // the form paints every pixel itself
+  attributes.border_pixel = 0;
+  attributes.bit_gravity = NorthWestGravity;
+  attributes.event_mask = ExposureMask | StructureNotifyMask | VisibilityChangeMask |
+                          ButtonPressMask | ButtonReleaseMask | ButtonMotionMask;
+  w->xid = XCreateWindow(d, x.root, 0, 0, static_cast<unsigned>(width),
+                         static_cast<unsigned>(height), 0, x.depth, InputOutput, x.visual,
+                         CWBackPixmap | CWBorderPixel | CWBitGravity | CWEventMask, &attributes);
+  SetProperties(w);
+  CreateImage(w);
+  x.windows.push_back(w);
+  return w;
+}
+
+void DestroyFormWindow(HWND w) {
+  X11& x = State();
+  x.windows.erase(std::remove(x.windows.begin(), x.windows.end(), w), x.windows.end());
+  XDestroyWindow(x.display, w->xid);
+  w->image->data = nullptr;  // the bytes are the vector's
+  XDestroyImage(w->image);
+  if (w->region != nullptr) DeleteObject(w->region);
+  delete w;
+}
+
+void ShowFormWindow(HWND w) {
+  XMapRaised(State().display, w->xid);
+  XFlush(State().display);
+}
+
+void InvalidateFormWindow(HWND w) { w->dirty = true; }
+
+void StartTimer(runtime::Timer& timer) {
+  X11& x = State();
+  timer.backendData = NowMs() + timer.Interval();
+  if (std::find(x.timers.begin(), x.timers.end(), &timer) == x.timers.end())
+    x.timers.push_back(&timer);
+}
+
+void StopTimer(runtime::Timer& timer) {
+  X11& x = State();
+  x.timers.erase(std::remove(x.timers.begin(), x.timers.end(), &timer), x.timers.end());
+}
+
+// The primary monitor's size, or the first one's when none is marked primary, or the whole
+// root window when RandR knows of no monitor.
+XRRMonitorInfo PrimaryMonitor() {
+  X11& x = State();
+  Display* d = OpenDisplay();
+  XRRMonitorInfo primary{};
+  primary.width = DisplayWidth(d, x.screen);
+  primary.height = DisplayHeight(d, x.screen);
+  int count = 0;
+  if (XRRMonitorInfo* monitors = XRRGetMonitors(d, x.root, True, &count)) {
+    for (int i = 0; i < count; ++i)
+      if (monitors[i].primary || i == 0) primary = monitors[i];
+    XRRFreeMonitors(monitors);
+  }
+  primary.outputs = nullptr;
+  return primary;
+}
+
+int ScreenWidthPixels() { return PrimaryMonitor().width; }
+
+int TwipsPerPixelX() { return 15; }
+int TwipsPerPixelY() { return 15; }
+
+void RunEventLoop() {
+  OpenDisplay();
+  while (!State().ended) PumpOnce(-1);
+}
+
+void EndProgram() {
+  State().ended = true;
+  _exit(0);
+}
+
+std::string ExecutablePath() { return posix::OwnExecutablePath(); }
+
+bool IsPreviousInstanceRunning() {
+  static const bool running = !posix::ClaimInstance(ExecutablePath());
+  return running;
+}
+
+}  // namespace platform
+
+// --- The Win32-named services ---------------------------------------------------------------
+
+BOOL GetCursorPos(POINT* point) {
+  if (point == nullptr) return FALSE;
+  X11& x = State();
+  Window rootReturn, child;
+  int rx = 0, ry = 0, wx, wy;
+  unsigned mask;
+  if (!XQueryPointer(OpenDisplay(), x.root, &rootReturn, &child, &rx, &ry, &wx, &wy, &mask))
+    return FALSE;  // the pointer is on another screen
+  *point = {rx, ry};
+  return TRUE;
+}
+
+BOOL GetWindowRect(HWND w, RECT* rect) {
+  if (w == nullptr || rect == nullptr) return FALSE;
+  *rect = w->rect;
+  return TRUE;
+}
+
+BOOL SetWindowPos(HWND w, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
+  if (w == nullptr) return FALSE;
+  X11& xs = State();
+  Display* d = xs.display;
+  if (!(flags & SWP_NOMOVE)) {
+    // X coordinates are 16-bit: a place beyond them is clamped rather than wrapped around.
+    x = std::clamp(x, -32768, 32767);
+    y = std::clamp(y, -32768, 32767);
+    XMoveWindow(d, w->xid, x, y);
+    const LONG width = w->rect.right - w->rect.left, height = w->rect.bottom - w->rect.top;
+    w->rect = {x, y, x + width, y + height};
+  }
+  if (!(flags & SWP_NOSIZE) && cx > 0 && cy > 0) {
+    XResizeWindow(d, w->xid, static_cast<unsigned>(cx), static_cast<unsigned>(cy));
+    w->rect.right = w->rect.left + cx;
+    w->rect.bottom = w->rect.top + cy;
+  }
+  if (!(flags & SWP_NOZORDER) && insertAfter == HWND_TOPMOST) {
+    w->topmost = true;
+    if (WindowManagerSupports(xs.atoms.netWmStateAbove)) {
+      AddState(w, xs.atoms.netWmStateAbove);
+    } else {
+      XRaiseWindow(d, w->xid);
+    }
+  }
+  XFlush(d);
+  return TRUE;
+}
+
+// The virtual screen is the root window, which spans all monitors; the screen proper is the
+// primary monitor.
+int GetSystemMetrics(int index) {
+  X11& x = State();
+  Display* d = OpenDisplay();
+  switch (index) {
+    case SM_CXSCREEN: return platform::ScreenWidthPixels();
+    case SM_CYSCREEN: return platform::PrimaryMonitor().height;
+    case SM_CXVIRTUALSCREEN: return DisplayWidth(d, x.screen);
+    case SM_CYVIRTUALSCREEN: return DisplayHeight(d, x.screen);
+    default: return 0;  // the virtual screen starts at the root's origin
+  }
+}
+
+// The program never captures the pointer explicitly; the press's own grab stays in force so
+// the caption press can follow the pointer.
+BOOL ReleaseCapture() { return TRUE; }
+
+LRESULT SendMessageA(HWND w, UINT message, WPARAM wParam, LPARAM) {
+  if (w == nullptr) return 0;
+  if (message == WM_NCLBUTTONDOWN && wParam == HTCAPTION) CaptionPress(w);
+  return 0;
+}
+
+int SetWindowRgn(HWND w, HRGN region, BOOL) {
+  if (w == nullptr) return 0;
+  X11& x = State();
+  if (region == nullptr) {
+    XShapeCombineMask(x.display, w->xid, ShapeBounding, 0, 0, None, ShapeSet);
+  } else {
+    std::vector<XRectangle> rects;
+    rects.reserve(region->rects.size());
+    for (const RECT& r : region->rects)
+      rects.push_back({static_cast<short>(r.left), static_cast<short>(r.top),
+                       static_cast<unsigned short>(r.right - r.left),
+                       static_cast<unsigned short>(r.bottom - r.top)});
+    XShapeCombineRectangles(x.display, w->xid, ShapeBounding, 0, 0, rects.data(),
+                            static_cast<int>(rects.size()), ShapeSet, Unsorted);
+  }
+  if (w->region != nullptr) DeleteObject(w->region);
+  w->region = region;
+  XFlush(x.display);
+  return 1;
+}
