@@ -212,17 +212,23 @@ bool WindowManagerSupports(Atom hint) {
 
 // --- Pixels ---------------------------------------------------------------------------------
 
-unsigned long ServerPixel(COLORREF colour) {
-  const Visual* v = State().visual;
-  auto channel = [](unsigned value, unsigned long mask) -> unsigned long {
-    if (mask == 0) return 0;
-    int shift = 0;
+// How one 8-bit channel maps into the visual's pixel value: scaled to the mask's width, then
+// shifted into place. Worked out once per visual.
+struct Channel {
+  int shift = 0;
+  unsigned long max = 0;
+  explicit Channel(unsigned long mask = 0) {
+    if (mask == 0) return;
     while (((mask >> shift) & 1u) == 0) ++shift;
-    const unsigned long max = mask >> shift;
-    return ((value * max + 127) / 255) << shift;
-  };
-  return channel(colour & 0xFF, v->red_mask) | channel((colour >> 8) & 0xFF, v->green_mask) |
-         channel((colour >> 16) & 0xFF, v->blue_mask);
+    max = mask >> shift;
+  }
+  unsigned long Of(unsigned value) const { return ((value * max + 127) / 255) << shift; }
+};
+
+unsigned long ServerPixel(COLORREF colour) {
+  static const Channel red(State().visual->red_mask), green(State().visual->green_mask),
+      blue(State().visual->blue_mask);
+  return red.Of(colour & 0xFF) | green.Of((colour >> 8) & 0xFF) | blue.Of((colour >> 16) & 0xFF);
 }
 
 void CreateImage(HWND w) {
@@ -421,16 +427,17 @@ template <typename Filter>
 void PumpOnce(int limitMs, Filter&& filter) {
   X11& x = State();
   FlushAll();
-  if (XPending(x.display) == 0) {
-    XFlush(x.display);
+  XFlush(x.display);
+  // Only read from the connection when poll says there is something: a quiet tick then costs
+  // one poll and the pointer query, and no reads that would find nothing.
+  if (XEventsQueued(x.display, QueuedAlready) == 0) {
     pollfd fd{ConnectionNumber(x.display), POLLIN, 0};
-    poll(&fd, 1, MsToNextTimer(limitMs));
+    if (poll(&fd, 1, MsToNextTimer(limitMs)) > 0) XEventsQueued(x.display, QueuedAfterReading);
   }
-  while (!x.ended && XPending(x.display) > 0) {
+  while (!x.ended && XEventsQueued(x.display, QueuedAlready) > 0) {
     XEvent e;
     XNextEvent(x.display, &e);
     if (!filter(e)) Dispatch(e);
-    FlushAll();
   }
   if (!x.ended) FireDueTimers();
 }
