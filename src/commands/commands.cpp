@@ -47,10 +47,9 @@ std::string TitleCase(std::string s) {
 }  // namespace
 
 void InitEnvironment() {
-  ResumeNext([&] {
-    AppPath = runtime::App::Path();
-    AddTrailingBackslash(AppPath);
-  });
+  // Two statements: if the folder cannot be had, AppPath still ends in a separator.
+  ResumeNext([&] { AppPath = runtime::App::Path(); });
+  ResumeNext([&] { AddTrailingBackslash(AppPath); });
   ResumeNext([&] { ExeName = runtime::App::EXEName(); });
 }
 
@@ -72,9 +71,10 @@ std::string LongFileName(const std::string& path) {
       const DWORD again = GetLongPathNameA(s.c_str(), buffer.data(), n);
       result = again != 0 && again < n ? std::string(buffer.data(), again) : TitleCase(s);
     } else if (n != 0) {
-      const void* nul = std::memchr(buffer.data(), '\0', buffer.size());
-      result = nul != nullptr ? std::string(buffer.data(), static_cast<const char*>(nul))
-                              : std::string(buffer.data(), buffer.size());
+      // Up to the first NUL, or the whole buffer when there is none.
+      const auto* nul = static_cast<const char*>(std::memchr(buffer.data(), '\0', buffer.size()));
+      const char* begin = buffer.data();
+      result = std::string(begin, nul != nullptr ? nul : begin + buffer.size());
     } else {
       result = TitleCase(s);
     }

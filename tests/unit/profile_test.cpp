@@ -1,0 +1,518 @@
+// GetPrivateProfileStringA and WritePrivateProfileStringA on POSIX: the lookup rules of Windows'
+// profile code, the byte-exact writes, hostile files, and the promise that a write leaves either
+// the old or the new file, whole.
+#include "platform/posix/profile.h"
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/win32_api.h"
+#include "test_support.h"
+
+namespace {
+
+using platform::posix::ProfileWriteStep;
+using platform::posix::SetProfileWriteHook;
+using namespace std::string_literals;
+
+std::optional<std::string> Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void Spit(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << path;
+}
+
+// What a read gave: the count, and the bytes it wrote (the count's worth, checked to be followed
+// by a NUL).
+struct Read {
+  DWORD count;
+  std::string text;
+  bool operator==(const Read&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Read& read) {
+  return out << read.count << " \"" << read.text << '"';
+}
+
+Read ReadValue(const std::string& file, const char* section, const char* key,
+               const char* fallback = "", DWORD size = 2048) {
+  std::string buffer(size + 1, '#');
+  const DWORD count =
+      GetPrivateProfileStringA(section, key, fallback, buffer.data(), size, file.c_str());
+  EXPECT_LT(count, size);
+  EXPECT_EQ(buffer[count], '\0');
+  return Read{count, buffer.substr(0, count)};
+}
+
+// The files beside `file` other than it: temporary files a write left behind.
+std::vector<std::string> Leftovers(const TempDir& dir, const std::string& file) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    if (entry.path().string() != file) names.push_back(entry.path().filename().string());
+  return names;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+struct ReadCase {
+  const char* name;
+  std::string content;
+  const char* section;
+  const char* key;
+  const char* fallback;
+  DWORD size;
+  Read expected;
+};
+
+void PrintTo(const ReadCase& c, std::ostream* out) { *out << c.name; }
+
+class ReadTest : public ::testing::TestWithParam<ReadCase> {};
+
+TEST_P(ReadTest, GivesWhatTheRulesSay) {
+  const ReadCase& c = GetParam();
+  TempDir dir;
+  const std::string file = dir / "settings.ini";
+  Spit(file, c.content);
+  EXPECT_EQ(ReadValue(file, c.section, c.key, c.fallback, c.size), c.expected);
+}
+
+const std::string kLong(3000, 'a');
+
+// One case a line or two, like a table.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Files, ReadTest, ::testing::Values(
+    ReadCase{"Plain", "[S]\r\nk=v\r\n", "S", "k", "", 2048, {1, "v"}},
+    ReadCase{"NamesInCapitals", "[TAVIK'S OZZLEBECK]\r\nTOP=1935\r\n", "Tavik's Ozzlebeck", "top",
+        "", 2048, {4, "1935"}},
+    ReadCase{"AskedInCapitals", "[Tavik's Ozzlebeck]\r\nTop=1935\r\n", "TAVIK'S OZZLEBECK", "TOP",
+        "", 2048, {4, "1935"}},
+    ReadCase{"LfLineEnds", "[S]\nk=v\n", "S", "k", "", 2048, {1, "v"}},
+    ReadCase{"CrLineEnds", "[S]\rj=1\rk=v\r", "S", "k", "", 2048, {1, "v"}},
+    ReadCase{"NoFinalLineEnd", "[S]\r\nk=v", "S", "k", "", 2048, {1, "v"}},
+    ReadCase{"WhiteSpaceAround", "  [ S ]  \r\n\t k \t=\t v w \t\r\n", "S", "k", "", 2048,
+        {3, "v w"}},
+    ReadCase{"EmptyValueIsNotTheDefault", "[S]\r\nk=\r\n", "S", "k", "d", 2048, {0, ""}},
+    ReadCase{"BareNameReadsAsMissing", "[S]\r\nk\r\n", "S", "k", "d", 2048, {1, "d"}},
+    ReadCase{"MissingKey", "[S]\r\nk=v\r\n", "S", "j", "d", 2048, {1, "d"}},
+    ReadCase{"MissingSection", "[S]\r\nk=v\r\n", "T", "k", "d", 2048, {1, "d"}},
+    ReadCase{"EmptyFile", "", "S", "k", "d", 2048, {1, "d"}},
+    ReadCase{"KeyInAnotherSection", "[T]\r\nk=1\r\n[S]\r\nj=2\r\n", "S", "k", "d", 2048, {1, "d"}},
+    ReadCase{"CommentIsNoKey", "[S]\r\n;k=c\r\nk=v\r\n", "S", "k", "", 2048, {1, "v"}},
+    ReadCase{"FirstOfRepeatedSections", "[S]\r\nk=1\r\n[T]\r\n[s]\r\nk=2\r\n", "S", "k", "", 2048,
+        {1, "1"}},
+    ReadCase{"KeysOfARepeatedSectionAreNotSeen", "[S]\r\nk=1\r\n[s]\r\nj=3\r\n", "S", "j", "d",
+        2048, {1, "d"}},
+    ReadCase{"FirstOfRepeatedKeys", "[S]\r\nk=1\r\nK=2\r\n", "S", "k", "", 2048, {1, "1"}},
+    ReadCase{"SplitAtTheFirstEquals", "[S]\r\nk = a=b \r\n", "S", "k", "", 2048, {3, "a=b"}},
+    ReadCase{"DoubleQuotesDropped", "[S]\r\nk=\"v w\"\r\n", "S", "k", "", 2048, {3, "v w"}},
+    ReadCase{"SingleQuotesDropped", "[S]\r\nk='v'\r\n", "S", "k", "", 2048, {1, "v"}},
+    ReadCase{"QuotesKeepInnerSpace", "[S]\r\nk= \" x \" \r\n", "S", "k", "", 2048, {3, " x "}},
+    ReadCase{"MismatchedQuotesKept", "[S]\r\nk=\"v'\r\n", "S", "k", "", 2048, {3, "\"v'"}},
+    ReadCase{"LoneQuoteKept", "[S]\r\nk=\"\r\n", "S", "k", "", 2048, {1, "\""}},
+    ReadCase{"CutToTheBuffer", "[S]\r\nk=" + kLong + "\r\n", "S", "k", "", 2048,
+        {2047, kLong.substr(0, 2047)}},
+    ReadCase{"QuotesDroppedBeforeTheCut", "[S]\r\nk=\"abcdef\"\r\n", "S", "k", "", 4, {3, "abc"}},
+    ReadCase{"QuotedValueThatJustFits", "[S]\r\nk=\"abc\"\r\n", "S", "k", "", 4, {3, "abc"}},
+    ReadCase{"OneByteBuffer", "[S]\r\nk=abc\r\n", "S", "k", "", 1, {0, ""}},
+    ReadCase{"DefaultLosesTrailingSpaces", "", "S", "k", "ab \t  ", 2048, {4, "ab \t"}},
+    ReadCase{"NullDefault", "", "S", "k", nullptr, 2048, {0, ""}},
+    ReadCase{"ValueEndsAtNul", "[S]\r\nk=ab\0cd\r\n"s, "S", "k", "", 2048, {2, "ab"}},
+    ReadCase{"UnclosedHeaderIsAnEntry", "[S\r\nk=1\r\n", "S", "k", "d", 2048, {1, "d"}},
+    ReadCase{"LinesBeforeTheFirstHeader", "k=0\r\n[S]\r\nk=1\r\n", "", "k", "", 2048, {1, "0"}},
+    ReadCase{"ByteOrderMarkSkipped", "\xEF\xBB\xBF[S]\r\nk=v\r\n", "S", "k", "", 2048, {1, "v"}},
+    ReadCase{"Utf16FileReadsAsEmpty", "\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0v\0\r\0\n\0"s, "S", "k", "d",
+        2048, {1, "d"}},
+    ReadCase{"OnlyAsciiLettersFolded", "[S]\r\n\xC9=1\r\n", "S", "\xE9", "d", 2048, {1, "d"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+// Lists: the key names of a section, or the section names, NUL-separated.
+struct ListCase {
+  const char* name;
+  const char* section;
+  DWORD size;
+  DWORD count;
+  std::string bytes;  // the buffer's first count + 2 bytes (or all of a smaller buffer)
+};
+
+void PrintTo(const ListCase& c, std::ostream* out) { *out << c.name; }
+
+class ListTest : public ::testing::TestWithParam<ListCase> {};
+
+TEST_P(ListTest, ListsNamesAsWindowsDoes) {
+  const ListCase& c = GetParam();
+  TempDir dir;
+  const std::string file = dir / "settings.ini";
+  Spit(file, "[S]\r\na=1\r\n;c=2\r\nbare\r\nbb=\r\n[T]\r\nt=1\r\n[]\r\n[s]\r\nc=4\r\n");
+  std::string buffer(c.size, '#');
+  EXPECT_EQ(GetPrivateProfileStringA(c.section, nullptr, "d", buffer.data(), c.size, file.c_str()),
+            c.count);
+  EXPECT_EQ(buffer.substr(0, c.count + 2), c.bytes);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Lists, ListTest, ::testing::Values(
+    ListCase{"Keys", "S", 100, 5, "a\0bb\0\0#"s},
+    ListCase{"KeysCut", "S", 5, 3, "a\0b\0\0"s},
+    ListCase{"KeysOfAMissingSection", "X", 100, 1, "d\0#"s},
+    ListCase{"Sections", nullptr, 100, 6, "S\0T\0s\0\0#"s},
+    ListCase{"SectionsCut", nullptr, 6, 4, "S\0T\0\0\0"s}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST(Read, NoBufferNoRead) {
+  EXPECT_EQ(GetPrivateProfileStringA("S", "k", "d", nullptr, 10, "/nonexistent"), 0u);
+  char byte = '#';
+  EXPECT_EQ(GetPrivateProfileStringA("S", "k", "d", &byte, 0, "/nonexistent"), 0u);
+  EXPECT_EQ(byte, '#');
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hostile files: reads never crash or hang and give what the rules say.
+
+class HostileFileTest : public ::testing::Test {
+ protected:
+  TempDir dir_;
+  std::string file_ = dir_ / "settings.ini";
+};
+
+TEST_F(HostileFileTest, AFolderGivesTheDefault) {
+  std::filesystem::create_directory(file_);
+  EXPECT_EQ(ReadValue(file_, "S", "k", "d"), (Read{1, "d"}));
+}
+
+TEST_F(HostileFileTest, AFifoGivesTheDefaultWithoutWaiting) {
+  ASSERT_EQ(mkfifo(file_.c_str(), 0600), 0);
+  EXPECT_EQ(ReadValue(file_, "S", "k", "d"), (Read{1, "d"}));
+  EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "v", file_.c_str()));
+}
+
+TEST_F(HostileFileTest, AnUnreadableFileGivesTheDefault) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  Spit(file_, "[S]\r\nk=v\r\n");
+  chmod(file_.c_str(), 0);
+  EXPECT_EQ(ReadValue(file_, "S", "k", "d"), (Read{1, "d"}));
+  EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "w", file_.c_str()));
+}
+
+TEST_F(HostileFileTest, ALineOfAMegabyte) {
+  const std::string line(1 << 20, 'x');
+  Spit(file_, "[S]\r\n" + line + "\r\nbig=" + line + "\r\nk=v\r\n");
+  EXPECT_EQ(ReadValue(file_, "S", "k"), (Read{1, "v"}));
+  EXPECT_EQ(ReadValue(file_, "S", "big"), (Read{2047, line.substr(0, 2047)}));
+  const DWORD whole = (1 << 20) + 1;
+  EXPECT_EQ(ReadValue(file_, "S", "big", "", whole + 1), (Read{whole - 1, line}));
+}
+
+TEST_F(HostileFileTest, LinesAcrossTheReadChunks) {
+  // Put the line ends on every side of the 1 MiB chunks a read takes in.
+  for (std::size_t shift = 0; shift < 6; ++shift) {
+    const std::string head = "[S]\r\n;" + std::string((1 << 20) - 9 + shift, '-') + "\r\n";
+    Spit(file_, head + "k=v\r\n[T]\r\nk=w");
+    EXPECT_EQ(ReadValue(file_, "S", "k"), (Read{1, "v"})) << shift;
+    EXPECT_EQ(ReadValue(file_, "T", "k"), (Read{1, "w"})) << shift;
+  }
+}
+
+TEST_F(HostileFileTest, ALineBeyondTheLineLimitIsPassedOver) {
+  std::string content = "[S]\r\nk=" + std::string(platform::posix::kProfileLineLimit + 10, 'x');
+  content += "\r\nj=v\r\n";
+  Spit(file_, content);
+  EXPECT_EQ(ReadValue(file_, "S", "k", "d"), (Read{1, "d"}));
+  EXPECT_EQ(ReadValue(file_, "S", "j"), (Read{1, "v"}));
+}
+
+TEST_F(HostileFileTest, NulBytesEverywhere) {
+  std::string content(4096, '\0');
+  content += "\r\n[S]\0\r\nk=v\0w\r\n\0\0=x\r\n"s;
+  Spit(file_, content);
+  EXPECT_EQ(ReadValue(file_, "S", "k"), (Read{1, "v"}));
+  EXPECT_EQ(ReadValue(file_, "S", ""), (Read{1, "x"}));
+}
+
+TEST_F(HostileFileTest, ALargeFileIsReadToItsEnd) {
+  std::string content;
+  content.reserve(21 << 20);
+  for (int i = 0; content.size() < (20u << 20); ++i)
+    content += "[Section " + std::to_string(i) + "]\r\nTop=" + std::to_string(i) + "\r\n";
+  content += "[Tavik's Ozzlebeck]\nTop=1935\nLeft=8100";
+  Spit(file_, content);
+  EXPECT_EQ(ReadValue(file_, "Tavik's Ozzlebeck", "Left"), (Read{4, "8100"}));
+  EXPECT_EQ(ReadValue(file_, "Section 7", "Top"), (Read{1, "7"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+struct WriteCase {
+  const char* name;
+  std::optional<std::string> before;  // none: no file
+  const char* section;
+  const char* key;
+  const char* value;
+  BOOL result;
+  std::optional<std::string> after;
+};
+
+void PrintTo(const WriteCase& c, std::ostream* out) { *out << c.name; }
+
+class WriteTest : public ::testing::TestWithParam<WriteCase> {};
+
+TEST_P(WriteTest, ChangesOnlyWhatItMust) {
+  const WriteCase& c = GetParam();
+  TempDir dir;
+  const std::string file = dir / "settings.ini";
+  if (c.before) Spit(file, *c.before);
+  EXPECT_EQ(WritePrivateProfileStringA(c.section, c.key, c.value, file.c_str()), c.result);
+  EXPECT_EQ(Slurp(file), c.after);
+  EXPECT_EQ(Leftovers(dir, file), std::vector<std::string>());
+}
+
+const std::string kTavik = "[Tavik's Ozzlebeck]\r\nTop=1935\r\nLeft=8100\r\n";
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Files, WriteTest, ::testing::Values(
+    WriteCase{"CreatesTheFile", std::nullopt, "Tavik's Ozzlebeck", "Top", "1935", TRUE,
+        "[Tavik's Ozzlebeck]\r\nTop=1935\r\n"},
+    WriteCase{"FillsAnEmptyFile", "", "S", "k", "v", TRUE, "[S]\r\nk=v\r\n"},
+    WriteCase{"AddsAKeyAtTheEndOfItsSection", kTavik + "[B]\r\n", "Tavik's Ozzlebeck", "X", "1",
+        TRUE, kTavik + "X=1\r\n[B]\r\n"},
+    WriteCase{"AddsAKeyBeforeBlankLines", "[A]\r\nx=1\r\n\r\n\r\n[B]\r\n", "A", "n", "v", TRUE,
+        "[A]\r\nx=1\r\nn=v\r\n\r\n\r\n[B]\r\n"},
+    WriteCase{"AddsAKeyAfterAClosingComment", "[A]\r\nx=1\r\n; about B\r\n[B]\r\n", "A", "n", "v",
+        TRUE, "[A]\r\nx=1\r\n; about B\r\nn=v\r\n[B]\r\n"},
+    WriteCase{"AddsAKeyToAnEmptySection", "[A]\r\n\r\n[B]\r\n", "A", "n", "v", TRUE,
+        "[A]\r\nn=v\r\n\r\n[B]\r\n"},
+    WriteCase{"AddsASectionAtTheEnd", "[A]\r\nx=1\r\n", "B", "y", "2", TRUE,
+        "[A]\r\nx=1\r\n[B]\r\ny=2\r\n"},
+    WriteCase{"ReplacesTheValueInPlace", "  [ S ] \r\n  TOP =  1  \r\n", "s", "Top", "2", TRUE,
+        "  [ S ] \r\n  TOP =  2  \r\n"},
+    WriteCase{"GivesABareNameItsValue", "[S]\r\nk\r\n", "S", "k", "v", TRUE, "[S]\r\nk=v\r\n"},
+    WriteCase{"SameValueChangesNothing", "[S]\nk=1\n", "s", "K", "1", TRUE, "[S]\nk=1\n"},
+    WriteCase{"KeepsLfLineEnds", "[S]\nk=1\n", "S", "j", "2", TRUE, "[S]\nk=1\nj=2\n"},
+    WriteCase{"EndsAnUnendedLastLine", "[S]\r\nk=1", "S", "j", "2", TRUE, "[S]\r\nk=1\r\nj=2\r\n"},
+    WriteCase{"KeepsEveryOtherByte",
+        "; top\n[A]\r\n  x = 1 \r\n\r\n\r\n[Tavik's Ozzlebeck]\nTop=1\n; tail\n\n",
+        "Tavik's Ozzlebeck", "Top", "2", TRUE,
+        "; top\n[A]\r\n  x = 1 \r\n\r\n\r\n[Tavik's Ozzlebeck]\nTop=2\n; tail\n\n"},
+    WriteCase{"WritesToTheFirstOfRepeatedSections", "[A]\r\nx=1\r\n[B]\r\n[a]\r\nz=1\r\n", "A",
+        "z", "2", TRUE, "[A]\r\nx=1\r\nz=2\r\n[B]\r\n[a]\r\nz=1\r\n"},
+    WriteCase{"TrimsNamesAndTheValuesStart", std::nullopt, " S\t", "\tk ", " \t v ", TRUE,
+        "[S]\r\nk=v \r\n"},
+    WriteCase{"NamelessSectionIsAtTheTop", "a=1\r\n\r\n[S]\r\nk=1\r\n", "", "b", "2", TRUE,
+        "a=1\r\nb=2\r\n\r\n[S]\r\nk=1\r\n"},
+    WriteCase{"KeepsTheByteOrderMark", "\xEF\xBB\xBF[S]\r\nk=v\r\n", "S", "j", "w", TRUE,
+        "\xEF\xBB\xBF[S]\r\nk=v\r\nj=w\r\n"},
+    WriteCase{"LeavesAUtf16FileAlone", "\xFF\xFE[\0S\0]\0"s, "S", "k", "v", FALSE,
+        "\xFF\xFE[\0S\0]\0"s},
+    WriteCase{"DeletesAKey", "[S]\r\nk=1\r\nj=2\r\n\r\n", "S", "j", nullptr, TRUE,
+        "[S]\r\nk=1\r\n\r\n"},
+    WriteCase{"DeletesAKeyOfARepeatedSection", "[A]\r\nx=1\r\n[a]\r\nz=1\r\n", "A", "z", nullptr,
+        TRUE, "[A]\r\nx=1\r\n[a]\r\n"},
+    WriteCase{"DeletesTheFirstSectionOfTheName",
+        "[A]\r\nx=1\r\n; c\r\n\r\n[B]\r\ny=1\r\n[a]\r\nz=1\r\n", "A", nullptr, nullptr, TRUE,
+        "[B]\r\ny=1\r\n[a]\r\nz=1\r\n"},
+    WriteCase{"DeletesTheLastSection", "[S]\r\nk=1\r\n", "S", nullptr, "ignored", TRUE, ""},
+    WriteCase{"DeletingFromNoFileMakesNone", std::nullopt, "S", "k", nullptr, TRUE, std::nullopt},
+    WriteCase{"NoSectionNoWrite", std::nullopt, nullptr, "k", "v", FALSE, std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST(Write, AFileWrittenIsReadBack) {
+  TempDir dir;
+  const std::string file = dir / "settings.ini";
+  const std::vector<std::pair<std::string, std::string>> values = {
+      {"Top", "1935"}, {"Left", "8100"}, {"Empty", ""}, {"Spaced", "a b  c"}, {"Top", "-750"}};
+  for (const auto& [key, value] : values)
+    ASSERT_TRUE(
+        WritePrivateProfileStringA("Tavik's Ozzlebeck", key.c_str(), value.c_str(), file.c_str()));
+  EXPECT_EQ(ReadValue(file, "TAVIK'S OZZLEBECK", "TOP"), (Read{4, "-750"}));
+  EXPECT_EQ(ReadValue(file, "TAVIK'S OZZLEBECK", "LEFT"), (Read{4, "8100"}));
+  EXPECT_EQ(ReadValue(file, "TAVIK'S OZZLEBECK", "EMPTY", "d"), (Read{0, ""}));
+  EXPECT_EQ(ReadValue(file, "TAVIK'S OZZLEBECK", "SPACED"), (Read{6, "a b  c"}));
+}
+
+TEST(Write, SameValueLeavesTheFileItself) {
+  TempDir dir;
+  const std::string file = dir / "settings.ini";
+  Spit(file, "[S]\r\nk=1\r\n");
+  struct stat before, after;
+  ASSERT_EQ(stat(file.c_str(), &before), 0);
+  EXPECT_TRUE(WritePrivateProfileStringA("S", "k", "1", file.c_str()));
+  ASSERT_EQ(stat(file.c_str(), &after), 0);
+  EXPECT_EQ(before.st_ino, after.st_ino);
+}
+
+TEST(Write, FollowsSymbolicLinksAndKeepsThem) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "real");
+  Spit(dir / "real/settings.ini", "[S]\r\nk=1\r\n");
+  std::filesystem::create_symlink("real/settings.ini", dir / "link.ini");
+  std::filesystem::create_symlink(dir / "link.ini", dir / "link2.ini");
+  std::filesystem::create_symlink("target.ini", dir / "dangling.ini");
+  EXPECT_TRUE(WritePrivateProfileStringA("S", "k", "2", (dir / "link2.ini").c_str()));
+  EXPECT_TRUE(WritePrivateProfileStringA("S", "k", "3", (dir / "dangling.ini").c_str()));
+  for (const char* link : {"link.ini", "link2.ini", "dangling.ini"})
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / link)) << link;
+  EXPECT_EQ(Slurp(dir / "real/settings.ini"), "[S]\r\nk=2\r\n");
+  EXPECT_EQ(Slurp(dir / "target.ini"), "[S]\r\nk=3\r\n");
+}
+
+TEST(Write, KeepsThePermissionsAndFollowsTheUmaskForANewFile) {
+  TempDir dir;
+  Spit(dir / "old.ini", "[S]\r\nk=1\r\n");
+  ASSERT_EQ(chmod((dir / "old.ini").c_str(), 0604), 0);
+  const mode_t mask = umask(027);
+  EXPECT_TRUE(WritePrivateProfileStringA("S", "k", "2", (dir / "old.ini").c_str()));
+  EXPECT_TRUE(WritePrivateProfileStringA("S", "k", "1", (dir / "new.ini").c_str()));
+  umask(mask);
+  struct stat info;
+  ASSERT_EQ(stat((dir / "old.ini").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0604u);
+  ASSERT_EQ(stat((dir / "new.ini").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+TEST(Write, FailsWhereNoFileCanBe) {
+  TempDir dir;
+  Spit(dir / "x", "not a folder");
+  EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "1", (dir / "x/settings.ini").c_str()));
+  EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "1", (dir / "missing/s.ini").c_str()));
+  EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "1", dir.path().c_str()));
+  EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "1", ""));
+  EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "1", nullptr));
+  EXPECT_EQ(Slurp(dir / "x"), "not a folder");
+  EXPECT_EQ(Leftovers(dir, dir / "x"), std::vector<std::string>());
+}
+
+TEST(Write, InAReadOnlyFolderFailsAndLeavesTheFile) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes into every folder";
+  TempDir dir;
+  const std::string file = dir / "settings.ini";
+  Spit(file, "[S]\r\nk=1\r\n");
+  ASSERT_EQ(chmod(dir.path().c_str(), 0500), 0);
+  EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "2", file.c_str()));
+  chmod(dir.path().c_str(), 0700);
+  EXPECT_EQ(Slurp(file), "[S]\r\nk=1\r\n");
+}
+
+TEST(Write, LeavesAFileBeyondTheLimitAlone) {
+  TempDir dir;
+  const std::string file = dir / "settings.ini";
+  const std::string content =
+      "[S]\r\nk=1\r\n;" + std::string(platform::posix::kProfileWriteLimit, '-') + "\r\n";
+  Spit(file, content);
+  EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "2", file.c_str()));
+  EXPECT_EQ(Slurp(file), content);
+  EXPECT_EQ(Leftovers(dir, file), std::vector<std::string>());
+}
+
+// ---------------------------------------------------------------------------------------------
+// A write is whole or nothing.
+
+class AtomicWriteTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Several chunks of content, so that a write stops between chunks too.
+    before_ = "[S]\r\nk=old\r\n";
+    for (int i = 0; before_.size() < 3 * platform::posix::kProfileWriteChunk; ++i)
+      before_ += "; filler line " + std::to_string(i) + "\r\n";
+    after_ = before_;
+    after_.replace(after_.find("old"), 3, "new");
+    Spit(file_, before_);
+  }
+  void TearDown() override { SetProfileWriteHook(nullptr); }
+
+  BOOL Write() { return WritePrivateProfileStringA("S", "k", "new", file_.c_str()); }
+
+  // The number of steps a whole write takes.
+  int CountSteps() {
+    int steps = 0;
+    SetProfileWriteHook([&](ProfileWriteStep) { ++steps; });
+    EXPECT_TRUE(Write());
+    SetProfileWriteHook(nullptr);
+    Spit(file_, before_);
+    return steps;
+  }
+
+  TempDir dir_;
+  std::string file_ = dir_ / "settings.ini";
+  std::string before_;
+  std::string after_;
+};
+
+TEST_F(AtomicWriteTest, AWriteFailingAtAnyStepLeavesTheOldFileAndNoTemporary) {
+  const int steps = CountSteps();
+  for (int stop = 1; stop <= steps; ++stop) {
+    int seen = 0;
+    SetProfileWriteHook([&](ProfileWriteStep) {
+      if (++seen == stop) throw std::runtime_error("write stopped");
+    });
+    EXPECT_FALSE(Write()) << "step " << stop;
+    EXPECT_EQ(Slurp(file_), before_) << "step " << stop;
+    EXPECT_EQ(Leftovers(dir_, file_), std::vector<std::string>()) << "step " << stop;
+  }
+}
+
+TEST_F(AtomicWriteTest, AProcessKilledAtAnyStepLeavesAWholeFile) {
+  const int steps = CountSteps();
+  for (int stop = 1; stop <= steps; ++stop) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      int seen = 0;
+      SetProfileWriteHook([&](ProfileWriteStep) {
+        if (++seen == stop) raise(SIGKILL);
+      });
+      Write();
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "step " << stop;
+    const std::optional<std::string> now = Slurp(file_);
+    EXPECT_TRUE(now == before_ || now == after_) << "step " << stop;
+    // A killed write cannot tidy up; its temporary file is all it leaves.
+    EXPECT_LE(Leftovers(dir_, file_).size(), 1u) << "step " << stop;
+    for (const std::string& name : Leftovers(dir_, file_)) std::filesystem::remove(dir_ / name);
+    Spit(file_, before_);
+  }
+}
+
+TEST_F(AtomicWriteTest, AFullDiskLeavesTheOldFileAndNoTemporary) {
+  // A file-size limit makes the writes into the temporary file fail as a full disk would.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    _exit(Write() ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(Slurp(file_), before_);
+  EXPECT_EQ(Leftovers(dir_, file_), std::vector<std::string>());
+}
+
+}  // namespace
