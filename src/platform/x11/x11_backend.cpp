@@ -86,6 +86,7 @@ struct X11 {
   Atoms atoms{};
   std::vector<HWND> windows;
   std::vector<runtime::Timer*> timers;  // backendData: next deadline, ms on the steady clock
+  unsigned long sentBefore = 0;  // every request numbered below this has gone to the server
   PendingPress press;
   LastClick lastClick;
   bool ended = false;
@@ -292,10 +293,34 @@ void RefreshPlace(HWND w) {
   w->rect = {rx, ry, rx + width, ry + height};
 }
 
+// Under a reparenting window manager the window sits in a frame that the manager moves. The
+// frames above the window are watched for their own ConfigureNotify, so a move of any of them
+// refreshes the window's place, including the first placement of a new frame, which the
+// manager does not announce to the window itself.
+void WatchAncestors(HWND w) {
+  X11& x = State();
+  ErrorTrap trap(x.display);
+  Window current = w->xid;
+  for (int depth = 0; depth < 8; ++depth) {
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(x.display, current, &root, &parent, &children, &count)) break;
+    if (children != nullptr) XFree(children);
+    if (parent == 0 || parent == x.root) break;
+    XSelectInput(x.display, parent, StructureNotifyMask);
+    current = parent;
+  }
+}
+
 void OnConfigure(XEvent& e) {
-  HWND w = Find(e.xconfigure.window);
-  if (w == nullptr) return;
   const XConfigureEvent& c = e.xconfigure;
+  HWND w = Find(c.window);
+  if (w == nullptr) {
+    // A frame around one of our windows moved or changed.
+    for (HWND ours : State().windows)
+      if (ours->reparented) RefreshPlace(ours);
+    return;
+  }
   if (c.send_event || !w->reparented) {
     // A window manager's synthetic event, or a window directly on the root: root coordinates.
     w->rect = {c.x, c.y, c.x + c.width, c.y + c.height};
@@ -310,6 +335,8 @@ void OnReparent(XEvent& e) {
   HWND w = Find(e.xreparent.window);
   if (w == nullptr) return;
   w->reparented = e.xreparent.parent != State().root;
+  // Watch first, then read the place: a frame moved after this point sends an event.
+  if (w->reparented) WatchAncestors(w);
   RefreshPlace(w);
 }
 
@@ -423,11 +450,20 @@ int MsToNextTimer(int limitMs) {
 // One round of the event loop: send changed pixels, wait for events or the next timer (at
 // most limitMs, -1 for no limit), dispatch what came and fire due timers. `filter` sees each
 // event first and may take it.
+// Sends what Xlib still holds. XFlush also tries to read the connection, which a quiet tick
+// has no use for (the poll below tells when there is something to read), so it is skipped
+// when no request was made since everything last went out.
+void SendRequests() {
+  X11& x = State();
+  if (NextRequest(x.display) != x.sentBefore) XFlush(x.display);
+  x.sentBefore = NextRequest(x.display);
+}
+
 template <typename Filter>
 void PumpOnce(int limitMs, Filter&& filter) {
   X11& x = State();
   FlushAll();
-  XFlush(x.display);
+  SendRequests();
   // Only read from the connection when poll says there is something: a quiet tick then costs
   // one poll and the pointer query, and no reads that would find nothing.
   if (XEventsQueued(x.display, QueuedAlready) == 0) {
@@ -716,8 +752,10 @@ BOOL GetCursorPos(POINT* point) {
   Window rootReturn, child;
   int rx = 0, ry = 0, wx, wy;
   unsigned mask;
-  if (!XQueryPointer(OpenDisplay(), x.root, &rootReturn, &child, &rx, &ry, &wx, &wy, &mask))
-    return FALSE;  // the pointer is on another screen
+  const bool onScreen =
+      XQueryPointer(OpenDisplay(), x.root, &rootReturn, &child, &rx, &ry, &wx, &wy, &mask);
+  x.sentBefore = NextRequest(x.display);  // the reply came: every request before it went out
+  if (!onScreen) return FALSE;  // the pointer is on another screen
   *point = {rx, ry};
   return TRUE;
 }

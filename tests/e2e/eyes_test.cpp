@@ -1,0 +1,432 @@
+// The watcher window on a real X server: it shows the picture at its size and place, and its two
+// painted eyes follow the pointer, moved by real motion events. Every test runs with no window
+// manager and under openbox, each on an X server and with a program copy of its own.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+using e2e::Image;
+using e2e::Milliseconds;
+using e2e::Point;
+using e2e::Program;
+using e2e::Rect;
+using e2e::Rgb;
+using e2e::XServer;
+using WindowManager = XServer::WindowManager;
+
+// The watcher window as the user sees it (client pixels).
+constexpr int kClientWidth = 132;
+constexpr int kClientHeight = 159;
+constexpr Point kLeftEye{32, 72};
+constexpr Point kRightEye{82, 72};
+constexpr int kEyeRadius = 7;
+constexpr Rgb kEyeColour{0xF8, 0xF8, 0xFF};
+constexpr Rgb kBlack{0, 0, 0};
+constexpr int kTwipsPerPixel = 15;
+
+// The timer redraws the eyes every 70 ms; the first paint of a new window may take longer,
+// above all under Wine.
+constexpr Milliseconds kRedrawTimeout{2000};
+constexpr Milliseconds kFirstPaintTimeout{10'000};
+
+// Pupils are found as the pure-black pixels inside the eye. Half a pixel inside the painted rim,
+// so that no picture pixel can count, whichever way circles are rasterised.
+constexpr double kPupilSearchRadius = kEyeRadius - 0.5;
+// A pupil of radius 5 has about 80 pixels; fewer means the eye is being redrawn.
+constexpr int kMinimumPupilPixels = 40;
+constexpr int kPictureSamples = 200;
+
+std::filesystem::path PicturePath() {
+  if (const char* path = std::getenv("OZZ_PICTURE")) return path;
+  return OZZ_PICTURE_BMP;
+}
+
+// First start without settings: top edge, centred, computed in twips as the program does.
+Point DefaultPlacement(const XServer& server) {
+  const int screen_twips = server.width() * kTwipsPerPixel;
+  const int window_twips = kClientWidth * kTwipsPerPixel;
+  return {(screen_twips / 2 - window_twips / 2) / kTwipsPerPixel, 0};
+}
+
+std::string WindowManagerName(WindowManager wm) {
+  return wm == WindowManager::kOpenbox ? "Openbox" : "NoWindowManager";
+}
+
+// Keeps a capture of a failing test when OZZ_E2E_ARTIFACTS names a folder.
+void SaveArtifact(const Image& image, const std::string& what) {
+  const char* folder = std::getenv("OZZ_E2E_ARTIFACTS");
+  if (folder == nullptr) return;
+  const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string(test->test_suite_name()) + "." + test->name() + "." + what;
+  for (char& c : name) {
+    if (c == '/') c = '_';
+  }
+  std::filesystem::create_directories(folder);
+  const std::filesystem::path path = std::filesystem::path(folder) / (name + ".ppm");
+  if (image.SavePpm(path)) std::cout << "capture saved to " << path.string() << "\n";
+}
+
+struct Offset {
+  double dx = 0;
+  double dy = 0;
+};
+
+std::ostream& operator<<(std::ostream& out, const std::optional<Offset>& offset) {
+  if (!offset) return out << "(no pupil found)";
+  std::ostringstream text;
+  text.precision(2);
+  text << std::fixed << "(" << offset->dx << ", " << offset->dy << ")";
+  return out << text.str();
+}
+
+// Centroid of the pupil's pixels relative to the eye centre, in client pixels.
+std::optional<Offset> PupilOffset(const Image& client, Point eye) {
+  double sum_x = 0, sum_y = 0;
+  int count = 0;
+  for (int y = eye.y - kEyeRadius; y <= eye.y + kEyeRadius; ++y) {
+    for (int x = eye.x - kEyeRadius; x <= eye.x + kEyeRadius; ++x) {
+      if (std::hypot(x - eye.x, y - eye.y) > kPupilSearchRadius) continue;
+      if (client.At(x, y) != kBlack) continue;
+      sum_x += x - eye.x;
+      sum_y += y - eye.y;
+      ++count;
+    }
+  }
+  if (count < kMinimumPupilPixels) return std::nullopt;
+  return Offset{sum_x / count, sum_y / count};
+}
+
+// One start of the program on a fresh server, with or without a window manager.
+class ProgramOnServer {
+ protected:
+  void Start(WindowManager wm) {
+    server_ = std::make_unique<XServer>(XServer::Options{.window_manager = wm});
+    program_ = std::make_unique<Program>(*server_);
+    ASSERT_NE(program_->window(), static_cast<Window>(None));
+  }
+
+  // After a failure the screen around the window is kept (see SaveArtifact).
+  void Stop(bool failed) {
+    if (failed && server_ && program_) {
+      if (const std::optional<Rect> client = program_->ClientRect()) {
+        constexpr int kMargin = 60;
+        SaveArtifact(server_->Capture({client->x - kMargin, client->y - kMargin,
+                                       client->width + 2 * kMargin, client->height + 2 * kMargin}),
+                     "screen");
+      }
+    }
+    program_.reset();
+    server_.reset();
+  }
+
+  Rect ClientRect() const {
+    const std::optional<Rect> rect = program_->ClientRect();
+    return rect ? *rect : Rect{};
+  }
+
+  Image CaptureClient() const { return server_->Capture(ClientRect()); }
+
+  std::unique_ptr<XServer> server_;
+  std::unique_ptr<Program> program_;
+};
+
+class WatcherWindowTest : public ProgramOnServer, public testing::TestWithParam<WindowManager> {
+ protected:
+  void SetUp() override { Start(GetParam()); }
+  void TearDown() override { Stop(HasFailure()); }
+};
+
+TEST_P(WatcherWindowTest, ClientAreaIs132By159) {
+  const std::optional<Rect> client = program_->ClientRect();
+  ASSERT_TRUE(client.has_value());
+  EXPECT_EQ(client->width, kClientWidth);
+  EXPECT_EQ(client->height, kClientHeight);
+}
+
+TEST_P(WatcherWindowTest, FirstStartOpensAtTopEdgeCentred) {
+  const Point expected = DefaultPlacement(*server_);
+  // A window manager may place a window once more after mapping it; wait for the window to rest.
+  e2e::WaitUntil(
+      [&] {
+        const Rect client = ClientRect();
+        return Point{client.x, client.y} == expected;
+      },
+      kRedrawTimeout);
+  const Rect client = ClientRect();
+  EXPECT_EQ(client.x, expected.x) << "client area " << client;
+  EXPECT_EQ(client.y, expected.y) << "client area " << client;
+}
+
+// Face pixels (the picture's non-black ones) away from the eyes, spread over the picture; the
+// black surround may be cut away, so it is not compared.
+TEST_P(WatcherWindowTest, ShowsThePicture) {
+  const Image picture = e2e::LoadBmp(PicturePath());
+  ASSERT_GE(picture.width(), kClientWidth);
+  ASSERT_GE(picture.height(), kClientHeight);
+  std::vector<Point> face;
+  for (int y = 0; y < kClientHeight; ++y) {
+    for (int x = 0; x < kClientWidth; ++x) {
+      const bool near_eye = std::hypot(x - kLeftEye.x, y - kLeftEye.y) <= kEyeRadius + 2 ||
+                            std::hypot(x - kRightEye.x, y - kRightEye.y) <= kEyeRadius + 2;
+      if (!near_eye && picture.At(x, y) != kBlack) face.push_back({x, y});
+    }
+  }
+  ASSERT_GE(face.size(), static_cast<std::size_t>(kPictureSamples));
+  std::vector<Point> samples;
+  for (int i = 0; i < kPictureSamples; ++i)
+    samples.push_back(face[i * face.size() / kPictureSamples]);
+
+  Image shown;
+  auto mismatches = [&] {
+    std::vector<Point> wrong;
+    for (Point p : samples) {
+      if (shown.At(p.x, p.y) != picture.At(p.x, p.y)) wrong.push_back(p);
+    }
+    return wrong;
+  };
+  e2e::WaitUntil(
+      [&] {
+        shown = CaptureClient();
+        return shown.width() == kClientWidth && shown.height() == kClientHeight &&
+               mismatches().empty();
+      },
+      kFirstPaintTimeout, Milliseconds(100));
+  ASSERT_EQ(shown.width(), kClientWidth);
+  ASSERT_EQ(shown.height(), kClientHeight);
+  const std::vector<Point> wrong = mismatches();
+  std::ostringstream details;
+  for (std::size_t i = 0; i < wrong.size() && i < 10; ++i) {
+    const Point p = wrong[i];
+    details << "  at " << p << ": shown " << shown.At(p.x, p.y) << ", picture "
+            << picture.At(p.x, p.y) << "\n";
+  }
+  EXPECT_TRUE(wrong.empty()) << wrong.size() << " of " << samples.size()
+                             << " face pixels differ from the picture, e.g.\n"
+                             << details.str();
+}
+
+// Inside each eye every pixel is the bluish-white of the eye or the black of the pupil.
+TEST_P(WatcherWindowTest, PaintsTwoEyesWithPupils) {
+  Image shown;
+  auto stray_pixels = [&](Point eye) {
+    int stray = 0;
+    for (int y = eye.y - kEyeRadius; y <= eye.y + kEyeRadius; ++y) {
+      for (int x = eye.x - kEyeRadius; x <= eye.x + kEyeRadius; ++x) {
+        const Rgb c = shown.At(x, y);
+        if (std::hypot(x - eye.x, y - eye.y) <= kEyeRadius - 1 && c != kEyeColour && c != kBlack) {
+          ++stray;
+        }
+      }
+    }
+    return stray;
+  };
+  auto eyes_complete = [&] {
+    return stray_pixels(kLeftEye) == 0 && stray_pixels(kRightEye) == 0 &&
+           PupilOffset(shown, kLeftEye) && PupilOffset(shown, kRightEye);
+  };
+  e2e::WaitUntil(
+      [&] {
+        shown = CaptureClient();
+        return shown.width() == kClientWidth && shown.height() == kClientHeight && eyes_complete();
+      },
+      kFirstPaintTimeout, Milliseconds(50));
+  ASSERT_EQ(shown.width(), kClientWidth);
+  EXPECT_EQ(stray_pixels(kLeftEye), 0) << "left eye: pixels neither " << kEyeColour << " nor black";
+  EXPECT_EQ(stray_pixels(kRightEye), 0)
+      << "right eye: pixels neither " << kEyeColour << " nor black";
+  EXPECT_TRUE(PupilOffset(shown, kLeftEye).has_value()) << "no pupil in the left eye";
+  EXPECT_TRUE(PupilOffset(shown, kRightEye).has_value()) << "no pupil in the right eye";
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowManagers, WatcherWindowTest,
+                         testing::Values(WindowManager::kNone, WindowManager::kOpenbox),
+                         [](const auto& info) { return WindowManagerName(info.param); });
+
+// ---- Pupils ---------------------------------------------------------------------------------
+
+// A range a pupil offset on one axis must fall in, relative to the pupil's resting place.
+struct Range {
+  double min;
+  double max;
+  bool Holds(double v) const { return v >= min && v <= max; }
+};
+constexpr double kInf = std::numeric_limits<double>::infinity();
+// A full lean moves the pupil 2 px; rounding of the drawing and the search radius, which clips
+// the pupil's far edge, may take up to a pixel of that.
+constexpr Range kTowardsPlus{1.0, kInf};
+constexpr Range kTowardsMinus{-kInf, -1.0};
+constexpr Range kLevel{-0.5, 0.5};
+constexpr Range kSomewhatMinus{-kInf, -0.5};  // the smaller part of a diagonal lean
+constexpr Range kSomewhatPlus{0.5, kInf};
+
+struct Lean {
+  Range x;
+  Range y;
+  bool Holds(const std::optional<Offset>& offset) const {
+    return offset && x.Holds(offset->dx) && y.Holds(offset->dy);
+  }
+};
+
+std::ostream& operator<<(std::ostream& out, const Range& r) {
+  if (r.min == -kInf) return out << "<= " << r.max;
+  if (r.max == kInf) return out << ">= " << r.min;
+  return out << "in [" << r.min << ", " << r.max << "]";
+}
+
+struct CursorCase {
+  const char* name;
+  // Where the pointer goes, from the client area's place on the screen and the screen's size.
+  Point (*place)(const Rect& client, const XServer& server);
+  Lean left;
+  Lean right;
+};
+
+const CursorCase kCursorCases[] = {
+    {"RightOfTheEyes",
+     [](const Rect& c, const XServer& s) {
+       return Point{s.width() - 1, c.y + kLeftEye.y};
+     },
+     {kTowardsPlus, kLevel},
+     {kTowardsPlus, kLevel}},
+    {"LeftOfTheEyes",
+     [](const Rect& c, const XServer&) {
+       return Point{0, c.y + kLeftEye.y};
+     },
+     {kTowardsMinus, kLevel},
+     {kTowardsMinus, kLevel}},
+    {"FarBelowTheEyes",
+     [](const Rect& c, const XServer& s) {
+       return Point{c.x + (kLeftEye.x + kRightEye.x) / 2, s.height() - 1};
+     },
+     {kLevel, kTowardsPlus},
+     {kLevel, kTowardsPlus}},
+    // The window opens at the top edge, so the pointer can be above the eyes only nearby: the
+    // eye straight below it looks straight up, the other one up and sideways.
+    {"AboveTheLeftEye",
+     [](const Rect& c, const XServer&) {
+       return Point{c.x + kLeftEye.x, c.y};
+     },
+     {kLevel, kTowardsMinus},
+     {kSomewhatMinus, kTowardsMinus}},
+    {"AboveTheRightEye",
+     [](const Rect& c, const XServer&) {
+       return Point{c.x + kRightEye.x, c.y};
+     },
+     {kSomewhatPlus, kTowardsMinus},
+     {kLevel, kTowardsMinus}},
+    {"BetweenTheEyes",
+     [](const Rect& c, const XServer&) {
+       return Point{c.x + (kLeftEye.x + kRightEye.x) / 2, c.y + kLeftEye.y};
+     },
+     {kTowardsPlus, kLevel},
+     {kTowardsMinus, kLevel}},
+};
+
+void PrintTo(const CursorCase& cursor, std::ostream* out) { *out << cursor.name; }
+
+class PupilTest : public ProgramOnServer,
+                  public testing::TestWithParam<std::tuple<WindowManager, CursorCase>> {
+ protected:
+  void SetUp() override { Start(std::get<0>(GetParam())); }
+  void TearDown() override { Stop(HasFailure()); }
+
+  struct Pupils {
+    std::optional<Offset> left;
+    std::optional<Offset> right;
+  };
+
+  Pupils Measure() {
+    const Image shot = CaptureClient();
+    if (shot.width() != kClientWidth || shot.height() != kClientHeight) return {};
+    return {PupilOffset(shot, kLeftEye), PupilOffset(shot, kRightEye)};
+  }
+
+  // Moves the pointer and waits until `settled` holds for a fresh capture; returns the last one.
+  Pupils PointAndWait(Point at, const std::function<bool(const Pupils&)>& settled) {
+    server_->MovePointer(at);
+    Pupils pupils;
+    e2e::WaitUntil(
+        [&] {
+          pupils = Measure();
+          return settled(pupils);
+        },
+        kRedrawTimeout, Milliseconds(30));
+    return pupils;
+  }
+
+  // Where each pupil rests with the pointer on its eye's centre, as rasterised by the program.
+  std::optional<Offset> Centred(Point eye, bool left) {
+    const Rect client = ClientRect();
+    auto centred = [&](const Pupils& p) {
+      const std::optional<Offset>& o = left ? p.left : p.right;
+      return o && kLevel.Holds(o->dx) && kLevel.Holds(o->dy);
+    };
+    const Pupils pupils = PointAndWait({client.x + eye.x, client.y + eye.y}, centred);
+    return left ? pupils.left : pupils.right;
+  }
+};
+
+Offset Relative(const Offset& offset, const Offset& rest) {
+  return {offset.dx - rest.dx, offset.dy - rest.dy};
+}
+
+// With the pointer on an eye's centre that eye's pupil sits in the middle; elsewhere both pupils
+// lean towards the pointer, each eye on its own.
+TEST_P(PupilTest, LeanTowardsThePointer) {
+  const CursorCase& cursor = std::get<1>(GetParam());
+
+  const Rect client = ClientRect();
+  const std::optional<Offset> left_rest = Centred(kLeftEye, true);
+  ASSERT_TRUE(left_rest && kLevel.Holds(left_rest->dx) && kLevel.Holds(left_rest->dy))
+      << "with the pointer on the left eye's centre "
+      << Point{client.x + kLeftEye.x, client.y + kLeftEye.y} << " (client area " << client
+      << ") the left pupil should sit in the middle; it is off by " << left_rest;
+  const std::optional<Offset> right_rest = Centred(kRightEye, false);
+  ASSERT_TRUE(right_rest && kLevel.Holds(right_rest->dx) && kLevel.Holds(right_rest->dy))
+      << "with the pointer on the right eye's centre "
+      << Point{client.x + kRightEye.x, client.y + kRightEye.y} << " (client area " << client
+      << ") the right pupil should sit in the middle; it is off by " << right_rest;
+
+  auto relative = [&](const Pupils& p) {
+    return Pupils{p.left ? std::optional(Relative(*p.left, *left_rest)) : std::nullopt,
+                  p.right ? std::optional(Relative(*p.right, *right_rest)) : std::nullopt};
+  };
+  const Point at = cursor.place(ClientRect(), *server_);
+  const Pupils seen = relative(PointAndWait(at, [&](const Pupils& p) {
+    const Pupils r = relative(p);
+    return cursor.left.Holds(r.left) && cursor.right.Holds(r.right);
+  }));
+
+  EXPECT_TRUE(cursor.left.Holds(seen.left))
+      << "pointer at " << at << ", window client area " << ClientRect() << ": left pupil moved by "
+      << seen.left << ", expected x " << cursor.left.x << ", y " << cursor.left.y;
+  EXPECT_TRUE(cursor.right.Holds(seen.right))
+      << "pointer at " << at << ", window client area " << ClientRect() << ": right pupil moved by "
+      << seen.right << ", expected x " << cursor.right.x << ", y " << cursor.right.y;
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowManagers, PupilTest,
+                         testing::Combine(testing::Values(WindowManager::kNone,
+                                                          WindowManager::kOpenbox),
+                                          testing::ValuesIn(kCursorCases)),
+                         [](const auto& info) {
+                           return WindowManagerName(std::get<0>(info.param)) + "_" +
+                                  std::get<1>(info.param).name;
+                         });
+
+}  // namespace
