@@ -229,6 +229,33 @@ std::uint8_t Channel(unsigned long pixel, unsigned long mask) {
   return static_cast<std::uint8_t>(((pixel & mask) >> shift) * 255 / max);
 }
 
+// The pixel value of a colour in the screen's default (true-colour) visual.
+unsigned long PixelValue(Display* display, Rgb colour) {
+  const Visual* visual = DefaultVisual(display, DefaultScreen(display));
+  auto channel = [](std::uint8_t value, unsigned long mask) {
+    if (mask == 0) return 0ul;
+    const int shift = MaskShift(mask);
+    const unsigned long max = mask >> shift;
+    return ((value * max + 127) / 255) << shift;
+  };
+  return channel(colour.r, visual->red_mask) | channel(colour.g, visual->green_mask) |
+         channel(colour.b, visual->blue_mask);
+}
+
+std::string Trimmed(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return std::string(text);
+}
+
+bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) ==
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
 void CollectWindows(Display* display, Window window, std::vector<Window>& out) {
   out.push_back(window);
   for (Window child : Children(display, window)) CollectWindows(display, child, out);
@@ -478,6 +505,10 @@ std::ostream& operator<<(std::ostream& out, XServer::WindowManager window_manage
                                                                     : "no window manager");
 }
 
+std::string TestNameOf(XServer::WindowManager window_manager) {
+  return window_manager == XServer::WindowManager::kOpenbox ? "Openbox" : "NoWindowManager";
+}
+
 Window XServer::root() const { return DefaultRootWindow(display_); }
 
 std::string XServer::Log() const {
@@ -544,6 +575,12 @@ void XServer::Click(unsigned button) const {
   ReleaseButton(button);
 }
 
+void XServer::PressButtonAt(Point at, unsigned button) const {
+  XTestFakeMotionEvent(display_, DefaultScreen(display_), at.x, at.y, CurrentTime);
+  XTestFakeButtonEvent(display_, button, True, CurrentTime);
+  XSync(display_, False);
+}
+
 void XServer::DoubleClick(unsigned button, Milliseconds gap) const {
   Click(button);
   std::this_thread::sleep_for(gap);
@@ -572,6 +609,8 @@ Image XServer::Capture(const Rect& area) const {
   XDestroyImage(shot);
   return image;
 }
+
+Rgb XServer::PixelAt(Point at) const { return Capture({at.x, at.y, 1, 1}).At(0, 0); }
 
 // ---- ProgramCommand -------------------------------------------------------------------------
 
@@ -644,6 +683,17 @@ void EndWineServer(const ProgramCommand& command, const fs::path& log) {
   spec.argv.push_back("-k");
   spec.output = log;
   pid_t pid = -1;
+  try {
+    pid = StartChild(spec);
+  } catch (const std::exception&) {
+    return;
+  }
+  if (!WaitUntil([&] { return waitpid(pid, nullptr, WNOHANG) == pid; }, Milliseconds(15'000),
+                 Milliseconds(50))) {
+    StopChild(pid);
+  }
+  // -k only signals; wait until the server has really gone so the next test starts a new one.
+  spec.argv.back() = "-w";
   try {
     pid = StartChild(spec);
   } catch (const std::exception&) {
@@ -794,6 +844,67 @@ void Program::Kill() {
   exit_status_ = DecodeStatus(StopChild(pid_));
 }
 
+// ---- PlainWindow ----------------------------------------------------------------------------
+
+PlainWindow::PlainWindow(const XServer& server, Options options) : server_(server) {
+  Display* display = server_.display();
+  XSetWindowAttributes attributes{};
+  attributes.background_pixel = PixelValue(display, options.colour);
+  attributes.border_pixel = 0;
+  attributes.override_redirect = options.override_redirect ? True : False;
+  attributes.event_mask = options.event_mask;
+  window_ = XCreateWindow(display, server_.root(), options.area.x, options.area.y,
+                          static_cast<unsigned>(std::max(options.area.width, 1)),
+                          static_cast<unsigned>(std::max(options.area.height, 1)), 0,
+                          CopyFromParent, InputOutput, CopyFromParent,
+                          CWBackPixel | CWBorderPixel | CWOverrideRedirect | CWEventMask,
+                          &attributes);
+  XClassHint hint{const_cast<char*>("ozz-e2e-plain"), const_cast<char*>("ozz-e2e-plain")};
+  XSetClassHint(display, window_, &hint);
+  // A window manager honours a place the user chose (USPosition) instead of finding its own.
+  XSizeHints* size = XAllocSizeHints();
+  size->flags = USPosition | USSize;
+  size->x = options.area.x;
+  size->y = options.area.y;
+  size->width = options.area.width;
+  size->height = options.area.height;
+  XSetWMNormalHints(display, window_, size);
+  XFree(size);
+  XMapRaised(display, window_);
+  XSync(display, False);
+  if (!WaitUntil([&] { return IsWindowViewable(display, window_); }, Milliseconds(10'000))) {
+    XDestroyWindow(display, window_);
+    XSync(display, False);
+    Fail("a plain test window did not become viewable on " + server_.name());
+  }
+}
+
+PlainWindow::~PlainWindow() {
+  XErrorTrap trap(server_.display());
+  XDestroyWindow(server_.display(), window_);
+}
+
+std::optional<Rect> PlainWindow::Area() const { return RootRect(server_.display(), window_); }
+
+void PlainWindow::Raise() const {
+  XRaiseWindow(server_.display(), window_);
+  XSync(server_.display(), False);
+}
+
+void PlainWindow::Lower() const {
+  XLowerWindow(server_.display(), window_);
+  XSync(server_.display(), False);
+}
+
+std::vector<Point> PlainWindow::TakeButtonPresses() const {
+  std::vector<Point> presses;
+  XEvent event{};
+  while (XCheckTypedWindowEvent(server_.display(), window_, ButtonPress, &event)) {
+    presses.push_back({event.xbutton.x_root, event.xbutton.y_root});
+  }
+  return presses;
+}
+
 // ---- Free functions -------------------------------------------------------------------------
 
 std::optional<std::pair<std::string, std::string>> WmClass(Display* display, Window window) {
@@ -905,6 +1016,42 @@ bool HasBoundingShape(Display* display, Window window) {
 
 bool ShapeContains(const std::vector<Rect>& shape, Point p) {
   return std::any_of(shape.begin(), shape.end(), [&](const Rect& r) { return r.Contains(p); });
+}
+
+std::optional<std::string> IniValue(std::string_view text, std::string_view section,
+                                    std::string_view key) {
+  bool in_section = false;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    const std::string line = Trimmed(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (line.starts_with('[')) {
+      const std::size_t close = line.find(']');
+      in_section = close != std::string::npos &&
+                   SameTextIgnoringCase(Trimmed(std::string_view(line).substr(1, close - 1)),
+                                        section);
+      continue;
+    }
+    const std::size_t equals = line.find('=');
+    if (in_section && equals != std::string::npos &&
+        SameTextIgnoringCase(Trimmed(std::string_view(line).substr(0, equals)), key)) {
+      return Trimmed(std::string_view(line).substr(equals + 1));
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<fs::path> SaveArtifact(const Image& image, std::string name) {
+  const char* folder = std::getenv("OZZ_E2E_ARTIFACTS");
+  if (folder == nullptr || *folder == '\0') return std::nullopt;
+  for (char& c : name) {
+    if (c == '/' || c == ' ') c = '_';
+  }
+  std::error_code error;
+  fs::create_directories(folder, error);
+  const fs::path path = fs::path(folder) / (name + ".ppm");
+  if (error || !image.SavePpm(path)) return std::nullopt;
+  return path;
 }
 
 }  // namespace e2e

@@ -27,8 +27,12 @@ export WINEPREFIX="${WINEPREFIX:-$(dirname "$windows_probe")/wineprefix}"
 export WINEDEBUG=-all
 wine="${WINE:-wine}"
 
+wineserver="$(dirname "$(command -v "$wine")")/wineserver"
+
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/ozz-profile-diff-XXXXXX")
-trap 'rm -rf "$scratch"' EXIT
+# The prefix is shared with other tests: end this run's wineserver (and whatever it started
+# for this session) before they use it, so none of them connects to a server on its way out.
+trap '"$wineserver" -k >/dev/null 2>&1; "$wineserver" -w >/dev/null 2>&1; rm -rf "$scratch"' EXIT
 
 # Runs one script in a fresh folder of its own; leaves the output in that folder's "output".
 run() {  # run NAME SCRIPT COMMAND...
