@@ -9,9 +9,8 @@
 // (WM_NCLBUTTONDOWN with HTCAPTION): during that loop only our callbacks run, never our loop.
 //
 // Pixels: the backend keeps a 32-bit DIB section with a copy of what the window shows. After
-// every dispatched event or tick it takes the form's dirty rectangles, compares them with the
-// copy, writes only what really changed and repaints just that, so an unchanged tick draws
-// nothing. WM_PAINT copies from the DIB.
+// every dispatched event or tick it takes the areas the form really changed, copies them and
+// repaints just those, so an unchanged tick draws nothing. WM_PAINT copies from the DIB.
 //
 // No exception may unwind through Windows' frames: every callback runs the runtime's code
 // inside Guarded, which ends any exception there (the form's Raise* entries already drop the
@@ -127,38 +126,27 @@ void FreeShownImage(Win32Window& w) {
   w.bits = nullptr;
 }
 
-// Brings the DIB up to date with the form's surface: within each dirty rectangle only the
-// bounding box of pixels that really differ is written and invalidated. True when anything
+// Brings the DIB up to date with the form's surface: the form hands over only the areas whose
+// pixels really changed, and only those are copied and invalidated. True when anything
 // changed. Allocates nothing.
 bool CopyChanges(Win32Window& w) {
   if (!w.dirty) return false;
   w.dirty = false;
   std::array<runtime::PixelRect, runtime::Form::kMaxDirty> dirty;
   const int count = w.form->TakeDirty(dirty);
+  if (count == 0) return false;
   GdiFlush();  // GDI may still be reading the DIB for an earlier paint
-  bool any = false;
   for (int i = 0; i < count; ++i) {
-    runtime::PixelRect r = dirty[static_cast<std::size_t>(i)];
-    r = {std::max(r.left, 0), std::max(r.top, 0), std::min(r.right, w.width),
-         std::min(r.bottom, w.height)};
-    runtime::PixelRect changed{r.right, r.bottom, r.left, r.top};
+    const runtime::PixelRect& r = dirty[static_cast<std::size_t>(i)];
     for (int y = r.top; y < r.bottom; ++y) {
       const COLORREF* row = w.form->SurfaceRow(y);
       std::uint32_t* shown = w.bits + static_cast<std::size_t>(y) * w.width;
-      for (int x = r.left; x < r.right; ++x) {
-        const std::uint32_t pixel = DibPixel(row[x]);
-        if (shown[x] == pixel) continue;
-        shown[x] = pixel;
-        changed = {std::min(changed.left, x), std::min(changed.top, y),
-                   std::max(changed.right, x + 1), std::max(changed.bottom, y + 1)};
-      }
+      for (int x = r.left; x < r.right; ++x) shown[x] = DibPixel(row[x]);
     }
-    if (changed.Empty()) continue;
-    const RECT area{changed.left, changed.top, changed.right, changed.bottom};
+    const RECT area{r.left, r.top, r.right, r.bottom};
     InvalidateRect(w.handle, &area, FALSE);
-    any = true;
   }
-  return any;
+  return true;
 }
 
 // Shows what the forms changed, at once: UpdateWindow paints before it returns, so the eyes
