@@ -5,8 +5,10 @@
 // Besides not crashing, it checks:
 // - every read NUL-terminates within the buffer and counts the bytes before that NUL;
 // - a value read equals what a plain, whole-file reading of the same rules gives (the service
-//   streams the file in chunks, which the fuzzing build makes a few bytes small);
-// - a value written reads back as written, and the other values read as before.
+//   streams the file in chunks, which the fuzzing build makes a few bytes small), a UTF-16 file
+//   decoded whole first;
+// - a value written reads back as written, and the other values read as before;
+// - a UTF-16 file stays UTF-16 with its byte-order mark, in whole units.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -87,11 +90,61 @@ bool Same(std::string_view a, std::string_view b) {
   return true;
 }
 
+// The UTF-16 byte-order mark a file starts with, if any.
+std::string_view Utf16Mark(std::string_view bytes) {
+  const std::string_view mark = bytes.substr(0, 2);
+  return mark == "\xFF\xFE" || mark == "\xFE\xFF" ? mark : std::string_view();
+}
+
+void AppendUtf8(std::uint32_t c, std::string& out) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | c >> 6);
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | c >> 12);
+    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | c >> 18);
+    out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// The text the rules read: a UTF-16 file's in UTF-8, where a surrogate without its partner and
+// a last odd byte are U+FFFD; an ANSI file's bytes after a UTF-8 byte-order mark.
+std::string PlainText(std::string_view bytes) {
+  const std::string_view mark = Utf16Mark(bytes);
+  if (mark.empty()) {
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    return std::string(bytes);
+  }
+  std::vector<std::uint32_t> units;
+  for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+    const auto a = static_cast<std::uint8_t>(bytes[i]), b = static_cast<std::uint8_t>(bytes[i + 1]);
+    units.push_back(mark[0] == '\xFE' ? a << 8 | b : b << 8 | a);
+  }
+  std::string text;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const std::uint32_t unit = units[i];
+    const bool high = unit >= 0xD800 && unit < 0xDC00;
+    if (high && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000) {
+      AppendUtf8(0x10000 + ((unit - 0xD800) << 10) + (units[i + 1] - 0xDC00), text);
+      ++i;
+    } else {
+      AppendUtf8(unit >= 0xD800 && unit < 0xE000 ? 0xFFFD : unit, text);
+    }
+  }
+  if (bytes.size() % 2 != 0) AppendUtf8(0xFFFD, text);
+  return text;
+}
+
 // The value stored for section/key, if any.
 std::optional<std::string> PlainLookup(std::string_view text, std::string_view section,
                                        std::string_view key) {
-  if (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF") return std::nullopt;
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   bool in = section.empty();
   std::size_t at = 0;
   while (at <= text.size()) {
@@ -175,8 +228,8 @@ std::string ValueFrom(const std::uint8_t* data, std::size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string file = SettingsFile();
   WriteBytes(file, data, size);
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
-  CheckReads(file, text);
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  CheckReads(file, PlainText(bytes));
 
   // Write "k" in section "S", then every value reads as before but that one.
   const std::string value = ValueFrom(data, size);
@@ -193,6 +246,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!written && now != before[index]) Fail("a write changed another value");
         ++index;
       }
+    }
+    const std::string_view mark = Utf16Mark(bytes);
+    if (!mark.empty()) {
+      std::ifstream in(file, std::ios::binary);
+      const std::string after((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+      if (after.substr(0, 2) != mark || after.size() % 2 != 0) Fail("a UTF-16 file lost its form");
     }
   }
 

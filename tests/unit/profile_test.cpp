@@ -40,6 +40,20 @@ void Spit(const std::string& path, const std::string& bytes) {
   ASSERT_TRUE(out.good()) << path;
 }
 
+// UTF-16 text as a file holds it, little or big endian, with a byte-order mark unless asked not
+// to. A unit the text gives as a number (u"\xD800") goes in as it is, a lone surrogate too.
+std::string Utf16(std::u16string_view text, bool bigEndian, bool mark) {
+  std::string bytes;
+  for (const char16_t unit : mark ? u"\xFEFF"s + std::u16string(text) : std::u16string(text)) {
+    const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+    bytes += bigEndian ? high : low;
+    bytes += bigEndian ? low : high;
+  }
+  return bytes;
+}
+std::string Le(std::u16string_view text) { return Utf16(text, false, true); }
+std::string Be(std::u16string_view text) { return Utf16(text, true, true); }
+
 // What a read gave: the count, and the bytes it wrote (the count's worth, checked to be followed
 // by a NUL).
 struct Read {
@@ -139,9 +153,49 @@ INSTANTIATE_TEST_SUITE_P(Files, ReadTest, ::testing::Values(
     ReadCase{"UnclosedHeaderIsAnEntry", "[S\r\nk=1\r\n", "S", "k", "d", 2048, {1, "d"}},
     ReadCase{"LinesBeforeTheFirstHeader", "k=0\r\n[S]\r\nk=1\r\n", "", "k", "", 2048, {1, "0"}},
     ReadCase{"ByteOrderMarkSkipped", "\xEF\xBB\xBF[S]\r\nk=v\r\n", "S", "k", "", 2048, {1, "v"}},
-    ReadCase{"Utf16FileReadsAsEmpty", "\xFF\xFE[\0S\0]\0\r\0\n\0k\0=\0v\0\r\0\n\0"s, "S", "k", "d",
-        2048, {1, "d"}},
     ReadCase{"OnlyAsciiLettersFolded", "[S]\r\n\xC9=1\r\n", "S", "\xE9", "d", 2048, {1, "d"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Files saved as "Unicode": UTF-16 text, handed out in UTF-8, the ANSI code page on POSIX.
+const std::string kEmoji = "\xF0\x9F\x98\x80";  // U+1F600, a surrogate pair in UTF-16
+const std::string kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
+INSTANTIATE_TEST_SUITE_P(Utf16Files, ReadTest, ::testing::Values(
+    ReadCase{"LittleEndian", Le(u"[Tavik's Ozzlebeck]\r\nTop=1935\r\nLeft=8100\r\n"),
+        "TAVIK'S OZZLEBECK", "left", "", 2048, {4, "8100"}},
+    ReadCase{"BigEndian", Be(u"[Tavik's Ozzlebeck]\r\nTop=1935\r\nLeft=8100\r\n"),
+        "Tavik's Ozzlebeck", "Top", "", 2048, {4, "1935"}},
+    ReadCase{"MissingKey", Le(u"[S]\r\nk=v\r\n"), "S", "j", "d", 2048, {1, "d"}},
+    ReadCase{"WhiteSpaceAndQuotes", Le(u"  [ S ]  \r\n\t k \x1A=\t \"v w\" \r\n"), "S", "k", "",
+        2048, {3, "v w"}},
+    ReadCase{"LfAndCrLineEnds", Le(u"[T]\nk=1\n[S]\rj=1\rk=v\r"), "S", "k", "", 2048, {1, "v"}},
+    ReadCase{"FirstOfRepeatedSections", Le(u"[S]\r\nk=1\r\n[s]\r\nk=2\r\n"), "S", "k", "", 2048,
+        {1, "1"}},
+    ReadCase{"CutToTheBuffer", Le(u"[S]\r\nk=1935\r\n"), "S", "k", "", 4, {3, "193"}},
+    ReadCase{"ValueEndsAtNul", Le(u"[S]\r\nk=ab\0cd\r\n"s), "S", "k", "", 2048, {2, "ab"}},
+    ReadCase{"BeyondAscii", Le(u"[S]\r\nk=h\u00E9\u20AC\U0001F600\r\n"), "S", "k", "", 2048,
+        {10, "h\xC3\xA9\xE2\x82\xAC" + kEmoji}},
+    ReadCase{"BeyondAsciiBigEndian", Be(u"[S]\r\nk=\U0001F600\r\n"), "S", "k", "", 2048,
+        {4, kEmoji}},
+    ReadCase{"NameBeyondAscii", Le(u"[\u00C9t\u00E9]\r\n\u00E9=1\r\n"), "\xC3\x89T\xC3\xA9",
+        "\xC3\xA9", "", 2048, {1, "1"}},
+    ReadCase{"OnlyAsciiLettersFolded", Le(u"[S]\r\n\u00C9=1\r\n"), "S", "\xC3\xA9", "d", 2048,
+        {1, "d"}},
+    ReadCase{"WhiteSpaceIsAsciiOnly", Le(u"[S]\r\nk=\u00A0\u3000v\u3000\r\n"), "S", "k", "", 2048,
+        {9, "\xC2\xA0\xE3\x80\x80v\xE3\x80\x80"}},
+    ReadCase{"LoneSurrogates", Le(u"[S]\r\nk=a\xD800" u"b\xDC00\xDBFF\r\n"), "S", "k", "", 2048,
+        {11, "a" + kReplacement + "b" + kReplacement + kReplacement}},
+    ReadCase{"HighSurrogateAtTheEnd", Le(u"[S]\r\nk=x\xD800"), "S", "k", "", 2048,
+        {4, "x" + kReplacement}},
+    ReadCase{"LastOddByte", Le(u"[S]\r\nk=v") + "A", "S", "k", "", 2048, {4, "v" + kReplacement}},
+    ReadCase{"SecondMarkIsACharacter", Le(u"\xFEFF[S]\r\nk=v\r\n"), "S", "k", "d", 2048,
+        {1, "d"}},
+    ReadCase{"MarkOnly", "\xFF\xFE", "S", "k", "d", 2048, {1, "d"}},
+    ReadCase{"MarkAndAnOddByte", "\xFE\xFF[", "S", "k", "d", 2048, {1, "d"}},
+    ReadCase{"WithoutAMarkIsAnsi", Utf16(u"[S]\r\nk=v\r\n", false, false), "S", "k", "d", 2048,
+        {1, "d"}},
+    ReadCase{"Utf8MarkAfterAUtf16MarkIsText", "\xFF\xFE\xEF\xBB\xBF[S]\r\nk=v\r\n", "S", "k",
+        "d", 2048, {1, "d"}}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -178,6 +232,17 @@ INSTANTIATE_TEST_SUITE_P(Lists, ListTest, ::testing::Values(
     ListCase{"SectionsCut", nullptr, 6, 4, "S\0T\0\0\0"s}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
+
+TEST(Read, ListsNamesOfAUtf16File) {
+  TempDir dir;
+  const std::string file = dir / "settings.ini";
+  Spit(file, Be(u"[S]\r\na=1\r\n;c=2\r\n\u00E9=\r\n[T\U0001F600]\r\n"));
+  std::string buffer(100, '#');
+  EXPECT_EQ(GetPrivateProfileStringA("S", nullptr, "d", buffer.data(), 100, file.c_str()), 5u);
+  EXPECT_EQ(buffer.substr(0, 7), "a\0\xC3\xA9\0\0#"s);
+  EXPECT_EQ(GetPrivateProfileStringA(nullptr, nullptr, "d", buffer.data(), 100, file.c_str()), 8u);
+  EXPECT_EQ(buffer.substr(0, 10), "S\0T"s + kEmoji + "\0\0#"s);
+}
 
 TEST(Read, NoBufferNoRead) {
   EXPECT_EQ(GetPrivateProfileStringA("S", "k", "d", nullptr, 10, "/nonexistent"), 0u);
@@ -231,6 +296,44 @@ TEST_F(HostileFileTest, LinesAcrossTheReadChunks) {
     EXPECT_EQ(ReadValue(file_, "S", "k"), (Read{1, "v"})) << shift;
     EXPECT_EQ(ReadValue(file_, "T", "k"), (Read{1, "w"})) << shift;
   }
+}
+
+TEST_F(HostileFileTest, Utf16CharactersAcrossTheReadChunks) {
+  // Put line ends and surrogate pairs on every side of the chunks a read takes in.
+  const std::u16string tail = u"k=\U0001F600\r\n[T]\r\nk=\U0001F600";
+  for (std::size_t shift = 0; shift < 6; ++shift) {
+    const std::u16string head = u"[S]\r\n;" + std::u16string((1 << 19) - 6 + shift, u'-') + u"\r\n";
+    for (const bool bigEndian : {false, true}) {
+      Spit(file_, Utf16(head + tail, bigEndian, true));
+      EXPECT_EQ(ReadValue(file_, "S", "k"), (Read{4, kEmoji})) << shift << bigEndian;
+      EXPECT_EQ(ReadValue(file_, "T", "k"), (Read{4, kEmoji})) << shift << bigEndian;
+    }
+  }
+}
+
+TEST_F(HostileFileTest, ALargeUtf16FileIsReadToItsEnd) {
+  std::u16string text;
+  for (int i = 0; text.size() < (8u << 20); ++i) {
+    const std::string number = std::to_string(i);
+    text += u"[Section \u00E9";
+    text.append(number.begin(), number.end());
+    text += u"]\r\nTop=\U0001F600";
+    text.append(number.begin(), number.end());
+    text += u"\r\n";
+  }
+  text += u"[Tavik's Ozzlebeck]\nTop=1935\nLeft=8100";
+  Spit(file_, Le(text));
+  EXPECT_EQ(ReadValue(file_, "Tavik's Ozzlebeck", "Left"), (Read{4, "8100"}));
+  const std::string section7 = "Section \xC3\xA9" + std::to_string(7);
+  EXPECT_EQ(ReadValue(file_, section7.c_str(), "Top"), (Read{5, kEmoji + "7"}));
+}
+
+TEST_F(HostileFileTest, AUtf16LineBeyondTheLineLimitIsPassedOver) {
+  // Each character is two bytes of UTF-8; a read holds a whole chunk more than the limit at most.
+  const std::size_t characters = (platform::posix::kProfileLineLimit + (2 << 20)) / 2;
+  Spit(file_, Le(u"[S]\r\nk=" + std::u16string(characters, u'\u00E9') + u"\r\nj=v\r\n"));
+  EXPECT_EQ(ReadValue(file_, "S", "k", "d"), (Read{1, "d"}));
+  EXPECT_EQ(ReadValue(file_, "S", "j"), (Read{1, "v"}));
 }
 
 TEST_F(HostileFileTest, ALineBeyondTheLineLimitIsPassedOver) {
@@ -322,8 +425,6 @@ INSTANTIATE_TEST_SUITE_P(Files, WriteTest, ::testing::Values(
         "a=1\r\nb=2\r\n\r\n[S]\r\nk=1\r\n"},
     WriteCase{"KeepsTheByteOrderMark", "\xEF\xBB\xBF[S]\r\nk=v\r\n", "S", "j", "w", TRUE,
         "\xEF\xBB\xBF[S]\r\nk=v\r\nj=w\r\n"},
-    WriteCase{"LeavesAUtf16FileAlone", "\xFF\xFE[\0S\0]\0"s, "S", "k", "v", FALSE,
-        "\xFF\xFE[\0S\0]\0"s},
     WriteCase{"DeletesAKey", "[S]\r\nk=1\r\nj=2\r\n\r\n", "S", "j", nullptr, TRUE,
         "[S]\r\nk=1\r\n\r\n"},
     WriteCase{"DeletesAKeyOfARepeatedSection", "[A]\r\nx=1\r\n[a]\r\nz=1\r\n", "A", "z", nullptr,
@@ -334,6 +435,51 @@ INSTANTIATE_TEST_SUITE_P(Files, WriteTest, ::testing::Values(
     WriteCase{"DeletesTheLastSection", "[S]\r\nk=1\r\n", "S", nullptr, "ignored", TRUE, ""},
     WriteCase{"DeletingFromNoFileMakesNone", std::nullopt, "S", "k", nullptr, TRUE, std::nullopt},
     WriteCase{"NoSectionNoWrite", std::nullopt, nullptr, "k", "v", FALSE, std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A UTF-16 file stays UTF-16 in its byte order, and only what must change does.
+INSTANTIATE_TEST_SUITE_P(Utf16Files, WriteTest, ::testing::Values(
+    WriteCase{"ReplacesTheValueInPlace", Le(u"  [ S ] \r\n  TOP =  1  \r\n"), "s", "Top", "2", TRUE,
+        Le(u"  [ S ] \r\n  TOP =  2  \r\n")},
+    WriteCase{"ReplacesTheValueInPlaceBigEndian", Be(u"[S]\r\nk=1\r\n"), "S", "k", "22", TRUE,
+        Be(u"[S]\r\nk=22\r\n")},
+    WriteCase{"AddsAKeyAtTheEndOfItsSection", Le(u"[A]\r\nx=1\r\n; c\r\n\r\n[B]\r\n"), "A", "n",
+        "v", TRUE, Le(u"[A]\r\nx=1\r\n; c\r\nn=v\r\n\r\n[B]\r\n")},
+    WriteCase{"AddsASectionAtTheEnd", Be(u"[A]\r\nx=1\r\n"), "B", "y", "2", TRUE,
+        Be(u"[A]\r\nx=1\r\n[B]\r\ny=2\r\n")},
+    WriteCase{"KeepsLfLineEnds", Le(u"[S]\nk=1\n"), "S", "j", "2", TRUE, Le(u"[S]\nk=1\nj=2\n")},
+    WriteCase{"EndsAnUnendedLastLine", Le(u"[S]\r\nk=1"), "T", "j", "2", TRUE,
+        Le(u"[S]\r\nk=1\r\n[T]\r\nj=2\r\n")},
+    WriteCase{"GivesABareNameItsValue", Le(u"[S]\r\nk\r\n"), "S", "k", "v", TRUE,
+        Le(u"[S]\r\nk=v\r\n")},
+    WriteCase{"SameValueChangesNothing", Le(u"[S]\nk=1\n"), "s", "K", "1", TRUE, Le(u"[S]\nk=1\n")},
+    WriteCase{"DeletesAKey", Le(u"[S]\r\nk=1\r\nj=2\r\n"), "S", "k", nullptr, TRUE,
+        Le(u"[S]\r\nj=2\r\n")},
+    WriteCase{"DeletesASection", Be(u"[A]\r\nx=1\r\n[B]\r\ny=1\r\n"), "A", nullptr, nullptr, TRUE,
+        Be(u"[B]\r\ny=1\r\n")},
+    WriteCase{"DeletesTheLastSectionAndKeepsTheMark", Le(u"[S]\r\nk=1\r\n"), "S", nullptr, nullptr,
+        TRUE, Le(u"")},
+    WriteCase{"FillsAFileOfAMarkOnly", "\xFE\xFF", "S", "k", "v", TRUE, Be(u"[S]\r\nk=v\r\n")},
+    WriteCase{"WritesBeyondAscii", Le(u"[S]\r\nk=1\r\n"), "\xC3\x89t\xC3\xA9", "\xC3\xA9",
+        "h\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", TRUE,
+        Le(u"[S]\r\nk=1\r\n[\u00C9t\u00E9]\r\n\u00E9=h\u00E9\u20AC\U0001F600\r\n")},
+    WriteCase{"WritesBeyondAsciiBigEndian", Be(u"[S]\r\nk=1\r\n"), "S", "k", "\xF0\x9F\x98\x80", TRUE,
+        Be(u"[S]\r\nk=\U0001F600\r\n")},
+    WriteCase{"BytesNotUtf8BecomeReplacements", Le(u"[S]\r\nk=1\r\n"), "S", "k",
+        "\xE9z\xED\xA0\x80\xF0\x9F\x98", TRUE, Le(u"[S]\r\nk=\xFFFDz\xFFFD\xFFFD\xFFFD\xFFFD\r\n")},
+    WriteCase{"FindsItsPlaceAfterCharactersBeyondAscii",
+        Le(u"[\u00C9]\r\nk=\U0001F600\u00E9\xD800\r\nj=1\r\n"), "\xC3\x89", "j", "2", TRUE,
+        Le(u"[\u00C9]\r\nk=\U0001F600\u00E9\xD800\r\nj=2\r\n")},
+    WriteCase{"ReplacesAValueHoldingALoneSurrogate", Be(u"[S]\r\nk=a\xDC00" u"b\r\n"), "S", "k", "c",
+        TRUE, Be(u"[S]\r\nk=c\r\n")},
+    WriteCase{"KeepsLoneSurrogatesElsewhere", Le(u"[S]\r\na=x\xD800y\r\n\xDC00\r\n"), "S", "b", "1",
+        TRUE, Le(u"[S]\r\na=x\xD800y\r\n\xDC00\r\nb=1\r\n")},
+    WriteCase{"MakesALastOddByteAReplacement", Le(u"[S]\r\nk=v") + "A", "S", "j", "w", TRUE,
+        Le(u"[S]\r\nk=v\xFFFD\r\nj=w\r\n")},
+    WriteCase{"MakesALastOddByteAReplacementBigEndian", Be(u"[S]\r\nk=1\r\n") + "A", "S", "k", "2",
+        TRUE, Be(u"[S]\r\nk=2\r\n\xFFFD")},
+    WriteCase{"WithoutAMarkIsWrittenAsAnsi", Utf16(u"[S]\r\nk=1\r\n", false, false), "S", "k", "2",
+        TRUE, Utf16(u"[S]\r\nk=1\r\n", false, false) + "\r\n[S]\r\nk=2\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -349,6 +495,33 @@ TEST(Write, AFileWrittenIsReadBack) {
   EXPECT_EQ(ReadValue(file, "TAVIK'S OZZLEBECK", "LEFT"), (Read{4, "8100"}));
   EXPECT_EQ(ReadValue(file, "TAVIK'S OZZLEBECK", "EMPTY", "d"), (Read{0, ""}));
   EXPECT_EQ(ReadValue(file, "TAVIK'S OZZLEBECK", "SPACED"), (Read{6, "a b  c"}));
+}
+
+TEST(Write, ANotepadFileIsReadAndWrittenAndStaysUtf16) {
+  TempDir dir;
+  const std::string file = dir / "ozzlebeck.ini";
+  Spit(file, Le(u"[Tavik's Ozzlebeck]\r\nTop=1935\r\nLeft=8100\r\n"));
+  EXPECT_EQ(ReadValue(file, "Tavik's Ozzlebeck", "Top"), (Read{4, "1935"}));
+  EXPECT_EQ(ReadValue(file, "Tavik's Ozzlebeck", "Left"), (Read{4, "8100"}));
+  EXPECT_TRUE(WritePrivateProfileStringA("Tavik's Ozzlebeck", "Top", "-750", file.c_str()));
+  EXPECT_TRUE(WritePrivateProfileStringA("Tavik's Ozzlebeck", "Left", "12", file.c_str()));
+  EXPECT_EQ(Slurp(file), Le(u"[Tavik's Ozzlebeck]\r\nTop=-750\r\nLeft=12\r\n"));
+  EXPECT_EQ(ReadValue(file, "Tavik's Ozzlebeck", "Top"), (Read{4, "-750"}));
+}
+
+TEST(Write, AUtf16FileFollowsLinksAndKeepsItsPermissions) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "real");
+  Spit(dir / "real/settings.ini", Be(u"[S]\r\nk=1\r\n"));
+  ASSERT_EQ(chmod((dir / "real/settings.ini").c_str(), 0604), 0);
+  std::filesystem::create_symlink("real/settings.ini", dir / "link.ini");
+  EXPECT_TRUE(WritePrivateProfileStringA("S", "k", "2", (dir / "link.ini").c_str()));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir / "link.ini"));
+  EXPECT_EQ(Slurp(dir / "real/settings.ini"), Be(u"[S]\r\nk=2\r\n"));
+  struct stat info;
+  ASSERT_EQ(stat((dir / "real/settings.ini").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0604u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir / "real"), {}), 1);
 }
 
 TEST(Write, SameValueLeavesTheFileItself) {
@@ -429,7 +602,8 @@ TEST(Write, LeavesAFileBeyondTheLimitAlone) {
 // ---------------------------------------------------------------------------------------------
 // A write is whole or nothing.
 
-class AtomicWriteTest : public ::testing::Test {
+// Run on an ANSI file and on a UTF-16 one (the parameter).
+class AtomicWriteTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     // Several chunks of content, so that a write stops between chunks too.
@@ -438,6 +612,10 @@ class AtomicWriteTest : public ::testing::Test {
       before_ += "; filler line " + std::to_string(i) + "\r\n";
     after_ = before_;
     after_.replace(after_.find("old"), 3, "new");
+    if (GetParam()) {
+      before_ = Le(std::u16string(before_.begin(), before_.end()));
+      after_ = Le(std::u16string(after_.begin(), after_.end()));
+    }
     Spit(file_, before_);
   }
   void TearDown() override { SetProfileWriteHook(nullptr); }
@@ -460,7 +638,7 @@ class AtomicWriteTest : public ::testing::Test {
   std::string after_;
 };
 
-TEST_F(AtomicWriteTest, AWriteFailingAtAnyStepLeavesTheOldFileAndNoTemporary) {
+TEST_P(AtomicWriteTest, AWriteFailingAtAnyStepLeavesTheOldFileAndNoTemporary) {
   const int steps = CountSteps();
   for (int stop = 1; stop <= steps; ++stop) {
     int seen = 0;
@@ -473,7 +651,7 @@ TEST_F(AtomicWriteTest, AWriteFailingAtAnyStepLeavesTheOldFileAndNoTemporary) {
   }
 }
 
-TEST_F(AtomicWriteTest, AProcessKilledAtAnyStepLeavesAWholeFile) {
+TEST_P(AtomicWriteTest, AProcessKilledAtAnyStepLeavesAWholeFile) {
   const int steps = CountSteps();
   for (int stop = 1; stop <= steps; ++stop) {
     const pid_t child = fork();
@@ -498,7 +676,7 @@ TEST_F(AtomicWriteTest, AProcessKilledAtAnyStepLeavesAWholeFile) {
   }
 }
 
-TEST_F(AtomicWriteTest, AFullDiskLeavesTheOldFileAndNoTemporary) {
+TEST_P(AtomicWriteTest, AFullDiskLeavesTheOldFileAndNoTemporary) {
   // A file-size limit makes the writes into the temporary file fail as a full disk would.
   const pid_t child = fork();
   ASSERT_GE(child, 0);
@@ -514,5 +692,8 @@ TEST_F(AtomicWriteTest, AFullDiskLeavesTheOldFileAndNoTemporary) {
   EXPECT_EQ(Slurp(file_), before_);
   EXPECT_EQ(Leftovers(dir_, file_), std::vector<std::string>());
 }
+
+INSTANTIATE_TEST_SUITE_P(Files, AtomicWriteTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Utf16" : "Ansi"; });
 
 }  // namespace

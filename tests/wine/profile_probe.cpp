@@ -11,6 +11,9 @@
 //
 //   file   NAME CONTENT                     writes CONTENT as the file's bytes
 //   fill   NAME PREFIX COUNT BYTE SUFFIX    writes PREFIX, COUNT copies of BYTE, SUFFIX
+//   utf16  NAME ORDER TEXT                  writes TEXT, which must be UTF-8, as UTF-16 in byte
+//                                           order ORDER (le or be); a byte-order mark is the
+//                                           text's own U+FEFF (\xEF\xBB\xBF) at its start
 //   read   NAME SECTION KEY DEFAULT SIZE    GetPrivateProfileStringA with a SIZE-byte buffer
 //   write  NAME SECTION KEY VALUE           WritePrivateProfileStringA
 //   dump   NAME                             prints the file's bytes (or "missing")
@@ -167,6 +170,45 @@ std::string WriteFile(const std::string& path, const std::string& bytes) {
   return out ? "ok" : "failed";
 }
 
+// The length of the UTF-8 sequence that starts with `lead`; 0 if none can.
+std::size_t Utf8Length(unsigned char lead) {
+  if (lead < 0x80) return 1;
+  if (lead < 0xC2) return 0;
+  if (lead < 0xE0) return 2;
+  if (lead < 0xF0) return 3;
+  return lead < 0xF5 ? 4 : 0;
+}
+
+// The UTF-16 bytes of UTF-8 text, in byte order "le" or "be".
+std::string Utf16(const std::string& text, const std::string& order) {
+  if (order != "le" && order != "be") throw std::string("byte order must be le or be");
+  std::string bytes;
+  auto put = [&](unsigned unit) {
+    const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+    bytes += order == "le" ? low : high;
+    bytes += order == "le" ? high : low;
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = Utf8Length(lead);
+    if (length == 0 || i + length > text.size()) throw std::string("text is not UTF-8");
+    unsigned code = length == 1 ? lead : lead & (0x7Fu >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) throw std::string("text is not UTF-8");
+      code = code << 6 | (next & 0x3F);
+    }
+    i += length;
+    if (code < 0x10000) {
+      put(code);
+    } else {
+      put(0xD800 + ((code - 0x10000) >> 10));
+      put(0xDC00 + ((code - 0x10000) & 0x3FF));
+    }
+  }
+  return bytes;
+}
+
 std::string Dump(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return "missing";
@@ -190,6 +232,10 @@ std::string Run(const std::string& base, const std::vector<Field>& f) {
     const std::string bytes =
         f[2].text + std::string(static_cast<std::size_t>(count), f[4].text.at(0)) + f[5].text;
     return WriteFile(FullName(base, f[1]).text, bytes);
+  }
+  if (command == "utf16") {
+    need(3);
+    return WriteFile(FullName(base, f[1]).text, Utf16(f[3].text, f[2].text));
   }
   if (command == "read") {
     need(5);

@@ -13,8 +13,16 @@
 // UTF-8 byte-order mark at the start is skipped. Comment lines (";...") are entries like any
 // other line, except that key lists leave them out.
 //
-// A read streams the file in large chunks and stops as soon as it has its answer, so even a
-// huge or binary file costs little time and no more memory than a chunk and its longest line.
+// Text encodings. A file that starts with a UTF-16 byte-order mark (FF FE, or FE FF for big
+// endian) holds UTF-16 text, as Notepad saves "Unicode"; Windows converts it to and from the ANSI
+// code page for the A functions, and on POSIX systems that code page is UTF-8. So such a file
+// reads exactly as the UTF-8 file of the same text would: a surrogate without its partner reads
+// as U+FFFD, and so does a last odd byte. Any other file is ANSI text, its bytes taken as they
+// are, UTF-16 without a mark included (as Wine reads it).
+//
+// A read streams the file in large chunks (decoding UTF-16 as it goes) and stops as soon as it
+// has its answer, so even a huge or binary file costs little time and no more memory than a chunk
+// and its longest line.
 //
 // A write changes only the bytes it must: the value of an existing entry in place, a new entry
 // after the last non-blank line of its section, a new section at the end of the file, with the
@@ -24,7 +32,9 @@
 // that layout). The new content goes into a temporary file beside the old one, is synced and
 // renamed over it, so the file is whole at every moment, and a write that cannot complete leaves
 // the old file as it was. Writes follow symbolic links, keep the file's permissions, and leave
-// anything but a regular file alone.
+// anything but a regular file alone. A UTF-16 file stays UTF-16 with its mark: the new text is
+// converted from UTF-8 (a byte that is not UTF-8 becomes U+FFFD) and put in place of the bytes it
+// replaces, every other byte kept.
 #include "platform/posix/profile.h"
 
 #include <fcntl.h>
@@ -53,6 +63,7 @@ namespace {
 #define OZZ_PROFILE_READ_CHUNK (std::size_t{1} << 20)
 #endif
 constexpr std::size_t kReadChunk = OZZ_PROFILE_READ_CHUNK;
+static_assert(kReadChunk >= 4, "a chunk holds at least a file's byte-order mark");
 constexpr int kMaxLinkHops = 40;
 constexpr std::size_t kTemporaryNameLimit = 200;
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
@@ -102,11 +113,172 @@ bool SameName(std::string_view a, std::string_view b) {
 
 std::string_view Arg(LPCSTR text) { return text == nullptr ? std::string_view() : text; }
 
-// A file starting with a UTF-16 byte-order mark is not ANSI text. Reads find nothing in it and
-// writes leave it alone rather than mix ANSI lines into it.
-bool IsUtf16(std::string_view start) {
-  return start.substr(0, 2) == "\xFF\xFE" || start.substr(0, 2) == "\xFE\xFF";
+// ---------------------------------------------------------------------------------------------
+// Text encodings
+
+// How a file holds its text: ANSI (on POSIX systems UTF-8, or any bytes at all), or UTF-16 in
+// either byte order, which its first two bytes, a byte-order mark, announce.
+enum class Encoding { Ansi, Utf16Le, Utf16Be };
+
+constexpr std::size_t kUtf16MarkSize = 2;
+constexpr char32_t kReplacementCharacter = 0xFFFD;
+
+Encoding EncodingOf(std::string_view start) {
+  if (start.substr(0, kUtf16MarkSize) == "\xFF\xFE") return Encoding::Utf16Le;
+  if (start.substr(0, kUtf16MarkSize) == "\xFE\xFF") return Encoding::Utf16Be;
+  return Encoding::Ansi;
 }
+
+bool IsHighSurrogate(char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+char32_t Utf16Unit(std::string_view bytes, Encoding encoding) {
+  const auto first = static_cast<unsigned char>(bytes[0]);
+  const auto second = static_cast<unsigned char>(bytes[1]);
+  return encoding == Encoding::Utf16Be ? char32_t{first} << 8 | second
+                                       : char32_t{second} << 8 | first;
+}
+
+// One character of UTF-16 text: its code point and the number of bytes it takes.
+struct Utf16Char {
+  char32_t codePoint;
+  std::size_t size;
+};
+
+// The character that `bytes` (not empty, the rest of the text) starts with. A surrogate without
+// its partner is U+FFFD, and so is a last odd byte, half a unit.
+Utf16Char FirstUtf16Char(std::string_view bytes, Encoding encoding) {
+  if (bytes.size() < 2) return {kReplacementCharacter, 1};
+  const char32_t unit = Utf16Unit(bytes, encoding);
+  if (!IsHighSurrogate(unit) && !IsLowSurrogate(unit)) return {unit, 2};
+  if (IsHighSurrogate(unit) && bytes.size() >= 4) {
+    const char32_t next = Utf16Unit(bytes.substr(2), encoding);
+    if (IsLowSurrogate(next)) return {0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00), 4};
+  }
+  return {kReplacementCharacter, 2};
+}
+
+// Whether FirstUtf16Char gives the same character however the text goes on after `bytes`: false
+// while `bytes` may end inside a character.
+bool FirstUtf16CharIsWhole(std::string_view bytes, Encoding encoding) {
+  return bytes.size() >= 4 || (bytes.size() >= 2 && !IsHighSurrogate(Utf16Unit(bytes, encoding)));
+}
+
+// Puts the UTF-8 form of a code point at `out` (room for 4 bytes); returns its length.
+std::size_t PutUtf8(char32_t codePoint, char* out) {
+  auto byte = [](char32_t bits) { return static_cast<char>(bits); };
+  if (codePoint < 0x80) {
+    out[0] = byte(codePoint);
+    return 1;
+  }
+  if (codePoint < 0x800) {
+    out[0] = byte(0xC0 | codePoint >> 6);
+    out[1] = byte(0x80 | (codePoint & 0x3F));
+    return 2;
+  }
+  if (codePoint < 0x10000) {
+    out[0] = byte(0xE0 | codePoint >> 12);
+    out[1] = byte(0x80 | (codePoint >> 6 & 0x3F));
+    out[2] = byte(0x80 | (codePoint & 0x3F));
+    return 3;
+  }
+  out[0] = byte(0xF0 | codePoint >> 18);
+  out[1] = byte(0x80 | (codePoint >> 12 & 0x3F));
+  out[2] = byte(0x80 | (codePoint >> 6 & 0x3F));
+  out[3] = byte(0x80 | (codePoint & 0x3F));
+  return 4;
+}
+
+// The UTF-8 text of UTF-16 bytes (without their byte-order mark).
+std::string DecodeUtf16(std::string_view bytes, Encoding encoding) {
+  std::string text;
+  text.reserve(bytes.size() + bytes.size() / 2);
+  char utf8[4];
+  for (std::size_t at = 0; at < bytes.size();) {
+    const Utf16Char c = FirstUtf16Char(bytes.substr(at), encoding);
+    text.append(utf8, PutUtf8(c.codePoint, utf8));
+    at += c.size;
+  }
+  return text;
+}
+
+// Where in UTF-16 bytes the character lies that starts at `position` in their UTF-8 text.
+std::size_t Utf16Offset(std::string_view bytes, Encoding encoding, std::size_t position) {
+  char utf8[4];
+  std::size_t at = 0;
+  for (std::size_t decoded = 0; decoded < position && at < bytes.size();) {
+    const Utf16Char c = FirstUtf16Char(bytes.substr(at), encoding);
+    decoded += PutUtf8(c.codePoint, utf8);
+    at += c.size;
+  }
+  return at;
+}
+
+// The code point that UTF-8 text has at `at`, which moves past it. Each maximal piece that is not
+// UTF-8 (a stray byte, a sequence cut short, an overlong form or a surrogate) is one U+FFFD, as
+// Unicode recommends.
+char32_t NextUtf8(std::string_view text, std::size_t& at) {
+  const auto lead = static_cast<unsigned char>(text[at++]);
+  if (lead < 0x80) return lead;
+  std::size_t following;
+  char32_t codePoint;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the byte after the lead
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    following = 1;
+    codePoint = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    following = 2;
+    codePoint = lead & 0x0F;
+    if (lead == 0xE0) low = 0xA0;   // no overlong forms
+    if (lead == 0xED) high = 0x9F;  // no surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    following = 3;
+    codePoint = lead & 0x07;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;  // nothing past U+10FFFF
+  } else {
+    return kReplacementCharacter;
+  }
+  for (; following > 0; --following) {
+    if (at == text.size()) return kReplacementCharacter;
+    const auto next = static_cast<unsigned char>(text[at]);
+    if (next < low || next > high) return kReplacementCharacter;
+    codePoint = codePoint << 6 | (next & 0x3F);
+    low = 0x80;
+    high = 0xBF;
+    ++at;
+  }
+  return codePoint;
+}
+
+// The UTF-16 bytes of UTF-8 text, in the byte order of `encoding`.
+std::string EncodeUtf16(std::string_view text, Encoding encoding) {
+  std::string bytes;
+  bytes.reserve(2 * text.size());
+  auto put = [&](char32_t unit) {
+    const auto high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+    if (encoding == Encoding::Utf16Be) {
+      bytes += high;
+      bytes += low;
+    } else {
+      bytes += low;
+      bytes += high;
+    }
+  };
+  for (std::size_t at = 0; at < text.size();) {
+    const char32_t codePoint = NextUtf8(text, at);
+    if (codePoint < 0x10000) {
+      put(codePoint);
+    } else {
+      put(0xD800 + ((codePoint - 0x10000) >> 10));
+      put(0xDC00 + ((codePoint - 0x10000) & 0x3FF));
+    }
+  }
+  return bytes;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Lines
 
 // One line of a settings file, without its line end, taken apart. The views point into the line.
 struct Line {
@@ -191,8 +363,18 @@ int OpenRegularFile(const char* path, struct stat* info) {
   return fd;
 }
 
-// Hands out the lines of a file one at a time, reading it in large chunks. A line ends at the
-// first CR or LF; blank lines may be left out.
+// Reads what is there, up to `size` bytes; 0 at the end of the file, -1 on an error.
+ssize_t ReadSome(int fd, char* into, std::size_t size) {
+  ssize_t count;
+  do {
+    count = read(fd, into, size);
+  } while (count < 0 && errno == EINTR);
+  return count;
+}
+
+// Hands out the lines of a file's text one at a time, reading it in large chunks. The text is
+// the file's bytes after a UTF-8 byte-order mark, or the UTF-8 form of a UTF-16 file's. A line
+// ends at the first CR or LF; blank lines may be left out.
 class LineReader {
  public:
   explicit LineReader(int fd) : fd_(fd), buffer_(kReadChunk) {}
@@ -265,17 +447,63 @@ class LineReader {
       end_ -= begin_;
       begin_ = 0;
     }
+    if (!started_) return Start();
+    if (encoding_ != Encoding::Ansi) return FillUtf16();
     if (end_ == buffer_.size()) buffer_.resize(buffer_.size() * 2);
-    ssize_t count;
-    do {
-      count = read(fd_, buffer_.data() + end_, buffer_.size() - end_);
-    } while (count < 0 && errno == EINTR);
+    const ssize_t count = ReadSome(fd_, buffer_.data() + end_, buffer_.size() - end_);
     if (count <= 0) {
       eof_ = true;
       return false;
     }
     end_ += static_cast<std::size_t>(count);
     return true;
+  }
+
+  // Reads the file's first bytes, which tell its encoding. A UTF-8 byte-order mark is dropped;
+  // after a UTF-16 one, the bytes wait to be decoded.
+  bool Start() {
+    started_ = true;
+    char start[kUtf8Mark.size()];
+    std::size_t size = 0;
+    while (size < sizeof start) {
+      const ssize_t count = ReadSome(fd_, start + size, sizeof start - size);
+      if (count <= 0) break;
+      size += static_cast<std::size_t>(count);
+    }
+    const std::string_view first(start, size);
+    encoding_ = EncodingOf(first);
+    if (encoding_ != Encoding::Ansi) {
+      raw_.resize(std::max<std::size_t>(kReadChunk, 8));
+      held_ = size - kUtf16MarkSize;
+      std::copy_n(start + kUtf16MarkSize, held_, raw_.data());
+    } else if (first != kUtf8Mark) {
+      std::copy_n(start, size, buffer_.data() + end_);
+      end_ += size;
+    }
+    return true;
+  }
+
+  // Reads a chunk of a UTF-16 file and puts its UTF-8 text after the text read before. A
+  // character that the chunk's end cuts waits for the next chunk.
+  bool FillUtf16() {
+    const ssize_t count = ReadSome(fd_, raw_.data() + held_, raw_.size() - held_);
+    if (count <= 0) eof_ = true;  // what is held is decoded as the end of the text
+    const std::size_t size = held_ + static_cast<std::size_t>(std::max<ssize_t>(count, 0));
+    // UTF-8 takes at most two bytes for every byte of UTF-16 (three for a unit of two, four for
+    // a surrogate pair), but three for a last odd byte.
+    if (buffer_.size() - end_ < 2 * size + 1)
+      buffer_.resize(std::max(2 * buffer_.size(), end_ + 2 * size + 1));
+    std::size_t at = 0;
+    while (at < size) {
+      const std::string_view rest(raw_.data() + at, size - at);
+      if (!eof_ && !FirstUtf16CharIsWhole(rest, encoding_)) break;
+      const Utf16Char c = FirstUtf16Char(rest, encoding_);
+      end_ += PutUtf8(c.codePoint, buffer_.data() + end_);
+      at += c.size;
+    }
+    held_ = size - at;
+    std::memmove(raw_.data(), raw_.data() + at, held_);
+    return !eof_ || at > 0;
   }
 
   int fd_;
@@ -286,6 +514,10 @@ class LineReader {
   Search cr_;
   bool skipping_ = false;  // inside a line too long to hold
   bool eof_ = false;
+  bool started_ = false;  // the first bytes, which tell the encoding, are read
+  Encoding encoding_ = Encoding::Ansi;
+  std::vector<char> raw_;  // a UTF-16 file's bytes read and not yet decoded
+  std::size_t held_ = 0;   // the number of them
 };
 
 // Whether a line can be a section header: its first byte that is not white space is a "[".
@@ -307,13 +539,7 @@ void ScanFile(LPCSTR fileName, const bool& wantEntries, Visit visit) {
   if (file.get() < 0) return;
   LineReader reader(file.get());
   std::string_view text;
-  bool first = true;
   while (reader.Next(text)) {
-    if (first) {
-      first = false;
-      if (IsUtf16(text)) return;
-      if (text.substr(0, kUtf8Mark.size()) == kUtf8Mark) text.remove_prefix(kUtf8Mark.size());
-    }
     if (!wantEntries && !MayBeHeader(text)) continue;
     if (!visit(ParseLine(text))) return;
   }
@@ -427,44 +653,50 @@ struct Section {
   std::size_t endLine;    // index of the next header (or the number of spans)
 };
 
+// The one change a write makes to a file's text: `length` bytes at `at` replaced by `text`.
+struct Edit {
+  std::size_t at;
+  std::size_t length;
+  std::string text;
+};
+
+// The text of a settings file (for a UTF-16 file, its UTF-8 form), and the edit that a write
+// makes to it.
 class Content {
  public:
-  explicit Content(std::string text) : text_(std::move(text)) {
-    if (std::string_view(text_).substr(0, kUtf8Mark.size()) == kUtf8Mark) start_ = kUtf8Mark.size();
-    Parse();
-  }
+  // `start`: where the lines begin, after a byte-order mark.
+  Content(std::string_view text, std::size_t start) : text_(text), start_(start) { Parse(); }
 
-  const std::string& text() const { return text_; }
-
-  // Deletes the first section of the name, the one reads see, with all its lines up to the next
-  // header. True if anything changed.
-  bool DeleteSection(std::string_view name) {
+  // The edit that deletes the first section of the name, the one reads see, with all its lines
+  // up to the next header. None if nothing would change.
+  std::optional<Edit> DeleteSection(std::string_view name) const {
     for (const Section& section : sections_) {
       if (!SameName(section.name, name)) continue;
       const std::size_t end = SectionEnd(section);
-      text_.erase(section.begin, end - section.begin);
-      return end > section.begin;
+      if (end == section.begin) return std::nullopt;
+      return Edit{section.begin, end - section.begin, {}};
     }
-    return false;
+    return std::nullopt;
   }
 
-  // Deletes the first entry of the name found in any section of the name. True if found.
-  bool DeleteEntry(std::string_view section, std::string_view key) {
+  // The edit that deletes the first entry of the name found in any section of the name. None if
+  // there is none.
+  std::optional<Edit> DeleteEntry(std::string_view section, std::string_view key) const {
     for (const Section& s : sections_) {
       if (!SameName(s.name, section)) continue;
       for (std::size_t i = s.firstLine; i < s.endLine; ++i) {
         const Span& span = spans_[i];
         if (span.line.kind != Line::Kind::Entry || !SameName(span.line.name, key)) continue;
-        text_.erase(span.begin, span.next - span.begin);
-        return true;
+        return Edit{span.begin, span.next - span.begin, {}};
       }
     }
-    return false;
+    return std::nullopt;
   }
 
-  // Sets the entry in the first section of the name, adding the entry or the section as needed.
-  // True if anything changed.
-  bool SetEntry(std::string_view section, std::string_view key, std::string_view value) {
+  // The edit that sets the entry in the first section of the name, adding the entry or the
+  // section as needed. None if the entry already has the value.
+  std::optional<Edit> SetEntry(std::string_view section, std::string_view key,
+                               std::string_view value) const {
     const auto found = std::find_if(sections_.begin(), sections_.end(),
                                     [&](const Section& s) { return SameName(s.name, section); });
     if (found == sections_.end()) {
@@ -472,8 +704,7 @@ class Content {
       if (text_.size() > start_ && !IsLineEndByte(text_.back())) added += eol_;
       added.append("[").append(section).append("]").append(eol_);
       added.append(key).append("=").append(value).append(eol_);
-      text_ += added;
-      return true;
+      return Edit{text_.size(), 0, std::move(added)};
     }
     std::optional<std::size_t> last;  // the section's last non-blank line
     for (std::size_t i = found->firstLine; i < found->endLine; ++i) {
@@ -483,16 +714,12 @@ class Content {
       if (!SameName(span.line.name, key)) continue;
       return ReplaceValue(span, value);
     }
-    const std::string entry = std::string(key) + "=" + std::string(value) + eol_;
+    std::string entry = std::string(key) + "=" + std::string(value) + eol_;
     if (!last && found->firstLine > 0) last = found->firstLine - 1;  // just after the header
-    if (!last) {
-      text_.insert(start_, entry);
-    } else if (spans_[*last].next == spans_[*last].end) {
-      text_.insert(spans_[*last].end, eol_ + entry);  // the file's last line had no line end
-    } else {
-      text_.insert(spans_[*last].next, entry);
-    }
-    return true;
+    if (!last) return Edit{start_, 0, std::move(entry)};
+    if (spans_[*last].next == spans_[*last].end)  // the file's last line had no line end
+      return Edit{spans_[*last].end, 0, eol_ + entry};
+    return Edit{spans_[*last].next, 0, std::move(entry)};
   }
 
  private:
@@ -512,7 +739,7 @@ class Content {
         eolChosen = true;
         eol_ = text_[end] == '\n' ? "\n" : "\r\n";
       }
-      const Line line = ParseLine(std::string_view(text_).substr(at, end - at));
+      const Line line = ParseLine(text_.substr(at, end - at));
       if (line.kind == Line::Kind::Section) {
         sections_.back().endLine = spans_.size();
         sections_.push_back(Section{line.name, at, spans_.size() + 1, 0});
@@ -527,27 +754,33 @@ class Content {
     return section.endLine < spans_.size() ? spans_[section.endLine].begin : text_.size();
   }
 
-  bool ReplaceValue(const Span& span, std::string_view value) {
+  std::optional<Edit> ReplaceValue(const Span& span, std::string_view value) const {
     const Line& line = span.line;
-    if (line.hasValue && CString(line.value) == value) return false;
-    if (line.hasValue) {
-      const std::size_t at = static_cast<std::size_t>(line.value.data() - text_.data());
-      text_.replace(at, line.value.size(), value);
-    } else {
-      const std::size_t at = static_cast<std::size_t>(line.name.data() - text_.data());
-      std::string assignment(1, '=');
-      assignment += value;
-      text_.insert(at + line.name.size(), assignment);
-    }
-    return true;
+    if (line.hasValue && CString(line.value) == value) return std::nullopt;
+    if (line.hasValue) return Edit{Offset(line.value), line.value.size(), std::string(value)};
+    return Edit{Offset(line.name) + line.name.size(), 0, "=" + std::string(value)};
   }
 
-  std::string text_;
-  std::size_t start_ = 0;  // after the byte-order mark
+  // Where a view into the text starts.
+  std::size_t Offset(std::string_view part) const {
+    return static_cast<std::size_t>(part.data() - text_.data());
+  }
+
+  std::string_view text_;
+  std::size_t start_;
   std::string eol_ = "\r\n";
   std::vector<Span> spans_;
   std::vector<Section> sections_;  // the nameless one first
 };
+
+// A file's bytes with an edit of its text made, in the file's own encoding.
+std::string Apply(std::string bytes, Encoding encoding, const Edit& edit) {
+  if (encoding == Encoding::Ansi) return bytes.replace(edit.at, edit.length, edit.text);
+  const std::string_view units = std::string_view(bytes).substr(kUtf16MarkSize);
+  const std::size_t begin = kUtf16MarkSize + Utf16Offset(units, encoding, edit.at);
+  const std::size_t end = kUtf16MarkSize + Utf16Offset(units, encoding, edit.at + edit.length);
+  return bytes.replace(begin, end - begin, EncodeUtf16(edit.text, encoding));
+}
 
 // ---------------------------------------------------------------------------------------------
 // Replacing a file
@@ -698,20 +931,32 @@ bool ReplaceFile(const std::string& path, const std::string& content, std::optio
 bool WriteProfile(std::string_view section, LPCSTR key, LPCSTR value, LPCSTR fileName) {
   const std::optional<std::string> path = ResolveLinks(fileName);
   if (!path) return false;
-  std::string text;
+  std::string bytes;
   std::optional<mode_t> mode;
   std::optional<std::pair<uid_t, gid_t>> owner;
-  if (!LoadForWriting(*path, text, mode, owner) || IsUtf16(text)) return false;
-  Content content(std::move(text));
-  bool changed;
-  if (key == nullptr) {
-    changed = content.DeleteSection(section);
-  } else if (value == nullptr) {
-    changed = content.DeleteEntry(section, key);
-  } else {
-    changed = content.SetEntry(Trim(section), Trim(key), TrimFront(value));
+  if (!LoadForWriting(*path, bytes, mode, owner)) return false;
+  const Encoding encoding = EncodingOf(bytes);
+  const bool ansi = encoding == Encoding::Ansi;
+  if (!ansi && bytes.size() % 2 != 0) {
+    // A last odd byte reads as U+FFFD: make it that character's unit, so that what a write puts
+    // after it stays in step.
+    bytes.pop_back();
+    bytes += EncodeUtf16("\xEF\xBF\xBD", encoding);
   }
-  return !changed || ReplaceFile(*path, content.text(), mode, owner);
+  const std::string decoded =
+      ansi ? std::string() : DecodeUtf16(std::string_view(bytes).substr(kUtf16MarkSize), encoding);
+  const std::string_view text = ansi ? std::string_view(bytes) : std::string_view(decoded);
+  const bool utf8Mark = ansi && text.substr(0, kUtf8Mark.size()) == kUtf8Mark;
+  const Content content(text, utf8Mark ? kUtf8Mark.size() : 0);
+  std::optional<Edit> edit;
+  if (key == nullptr) {
+    edit = content.DeleteSection(section);
+  } else if (value == nullptr) {
+    edit = content.DeleteEntry(section, key);
+  } else {
+    edit = content.SetEntry(Trim(section), Trim(key), TrimFront(value));
+  }
+  return !edit || ReplaceFile(*path, Apply(std::move(bytes), encoding, *edit), mode, owner);
 }
 
 }  // namespace

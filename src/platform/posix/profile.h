@@ -30,8 +30,8 @@ inline constexpr std::size_t kProfileWriteLimit = std::size_t{16} << 20;
 // The size of the pieces a write puts into its temporary file.
 inline constexpr std::size_t kProfileWriteChunk = std::size_t{64} << 10;
 
-// The longest line a read holds in memory. A longer line is passed over as if it were blank,
-// so a file without line ends costs no more memory than this.
+// The longest line a read holds in memory (a UTF-16 file's in its UTF-8 form). A longer line is
+// passed over as if it were blank, so a file without line ends costs no more memory than this.
 inline constexpr std::size_t kProfileLineLimit = std::size_t{16} << 20;
 
 }  // namespace platform::posix
