@@ -853,12 +853,11 @@ PlainWindow::PlainWindow(const XServer& server, Options options) : server_(serve
   attributes.border_pixel = 0;
   attributes.override_redirect = options.override_redirect ? True : False;
   attributes.event_mask = options.event_mask;
-  window_ = XCreateWindow(display, server_.root(), options.area.x, options.area.y,
-                          static_cast<unsigned>(std::max(options.area.width, 1)),
-                          static_cast<unsigned>(std::max(options.area.height, 1)), 0,
-                          CopyFromParent, InputOutput, CopyFromParent,
-                          CWBackPixel | CWBorderPixel | CWOverrideRedirect | CWEventMask,
-                          &attributes);
+  window_ = XCreateWindow(
+      display, server_.root(), options.area.x, options.area.y,
+      static_cast<unsigned>(std::max(options.area.width, 1)),
+      static_cast<unsigned>(std::max(options.area.height, 1)), 0, CopyFromParent, InputOutput,
+      CopyFromParent, CWBackPixel | CWBorderPixel | CWOverrideRedirect | CWEventMask, &attributes);
   XClassHint hint{const_cast<char*>("ozz-e2e-plain"), const_cast<char*>("ozz-e2e-plain")};
   XSetClassHint(display, window_, &hint);
   // A window manager honours a place the user chose (USPosition) instead of finding its own.
@@ -1027,9 +1026,9 @@ std::optional<std::string> IniValue(std::string_view text, std::string_view sect
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     if (line.starts_with('[')) {
       const std::size_t close = line.find(']');
-      in_section = close != std::string::npos &&
-                   SameTextIgnoringCase(Trimmed(std::string_view(line).substr(1, close - 1)),
-                                        section);
+      in_section =
+          close != std::string::npos &&
+          SameTextIgnoringCase(Trimmed(std::string_view(line).substr(1, close - 1)), section);
       continue;
     }
     const std::size_t equals = line.find('=');
@@ -1041,7 +1040,7 @@ std::optional<std::string> IniValue(std::string_view text, std::string_view sect
   return std::nullopt;
 }
 
-std::optional<fs::path> SaveArtifact(const Image& image, std::string name) {
+std::optional<fs::path> KeepArtifact(const Image& image, std::string name) {
   const char* folder = std::getenv("OZZ_E2E_ARTIFACTS");
   if (folder == nullptr || *folder == '\0') return std::nullopt;
   for (char& c : name) {

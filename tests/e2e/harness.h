@@ -153,11 +153,15 @@ class XServer {
   void PressButton(unsigned button = 1) const;
   void ReleaseButton(unsigned button = 1) const;
   void Click(unsigned button = 1) const;
+  // Moves the pointer and presses in one go: no other client's request runs in between, so a
+  // program polling the pointer never sees it resting at `at` with the button up.
+  void PressButtonAt(Point at, unsigned button = 1) const;
   // Two clicks `gap` apart, well inside any double-click time.
   void DoubleClick(unsigned button = 1, Milliseconds gap = Milliseconds(80)) const;
 
   // Pixels of the root window (what is on the screen) inside `area`, clipped to the screen.
   Image Capture(const Rect& area) const;
+  Rgb PixelAt(Point at) const;
 
  private:
   void StartXvfb();
@@ -175,6 +179,42 @@ class XServer {
 };
 
 std::ostream& operator<<(std::ostream& out, XServer::WindowManager window_manager);
+// A name fit for a parameterised test: "NoWindowManager" or "Openbox".
+std::string TestNameOf(XServer::WindowManager window_manager);
+
+// A window of one plain colour made by a test: a desktop for the program's cut-away surround to
+// show, a target for the clicks that fall through it, or a window to cover the program with.
+// Destroyed with the object.
+class PlainWindow {
+ public:
+  struct Options {
+    Rect area;  // where its own area (inside any frame) should be, in root coordinates
+    Rgb colour;
+    // Keeps a window manager's hands off it: no frame, no placement, no restacking.
+    bool override_redirect = false;
+    // Events for TakeButtonPresses, e.g. ButtonPressMask.
+    long event_mask = NoEventMask;
+  };
+
+  // Maps the window and waits until it is viewable; throws std::runtime_error if it is not.
+  PlainWindow(const XServer& server, Options options);
+  ~PlainWindow();
+  PlainWindow(const PlainWindow&) = delete;
+  PlainWindow& operator=(const PlainWindow&) = delete;
+
+  Window window() const { return window_; }
+  // Its own area in root coordinates, where a window manager really put it.
+  std::optional<Rect> Area() const;
+  // XRaiseWindow, XLowerWindow; under a window manager these become requests it carries out.
+  void Raise() const;
+  void Lower() const;
+  // Where the button presses it received since the last call happened, in root coordinates.
+  std::vector<Point> TakeButtonPresses() const;
+
+ private:
+  const XServer& server_;
+  Window window_ = None;
+};
 
 // How to start the program: OZZ_PROGRAM split into a launcher and the executable.
 struct ProgramCommand {
@@ -285,5 +325,15 @@ std::optional<std::vector<Rect>> BoundingShape(Display* display, Window window);
 // Whether the window's bounding region has been set with the SHAPE extension.
 bool HasBoundingShape(Display* display, Window window);
 bool ShapeContains(const std::vector<Rect>& shape, Point p);
+
+// The value of `key` in `section` of an INI text, read as Windows reads it: names match without
+// regard to case, blanks around names and values do not count, the first match wins. Nothing if
+// the section or the key is missing.
+std::optional<std::string> IniValue(std::string_view text, std::string_view section,
+                                    std::string_view key);
+
+// Keeps a picture of a failing test as <OZZ_E2E_ARTIFACTS>/<name>.ppm when that variable names a
+// folder; returns the file written, or nothing.
+std::optional<std::filesystem::path> KeepArtifact(const Image& image, std::string name);
 
 }  // namespace e2e

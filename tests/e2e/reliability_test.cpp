@@ -1,0 +1,350 @@
+// Reliability on a real X server: the program ends by itself, at once and without spinning, when
+// its X server goes away, and no settings file, however broken, keeps it from showing its window
+// on the screen, at the place the file's readable part gives or else at the first-run place.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "harness.h"
+#include "reliability_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+using e2e::Milliseconds;
+using e2e::Point;
+using e2e::Program;
+using e2e::ProgramCommand;
+using e2e::Rect;
+using e2e::XServer;
+using WindowManager = XServer::WindowManager;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kClientWidth = 132;
+constexpr int kClientHeight = 159;
+constexpr int kTwipsPerPixel = 15;
+// A window manager may place a window once more after mapping it.
+constexpr Milliseconds kSettleTimeout{2000};
+
+bool RunsUnderWine() { return ProgramCommand::FromEnvironment().RunsUnderWine(); }
+
+std::string WindowManagerName(WindowManager wm) {
+  return wm == WindowManager::kOpenbox ? "Openbox" : "NoWindowManager";
+}
+
+// ---- The X server goes away -----------------------------------------------------------------
+
+// Once the server is gone the program must end within a second...
+constexpr Milliseconds kExitLimit{1000};
+constexpr Milliseconds kExitWait{1500};
+// ...having used next to no processor time on the way: a program that spins on a dead
+// connection until it notices burns all of that second.
+constexpr Milliseconds kCpuLimit{100};
+
+struct ServerLoss {
+  WindowManager window_manager;
+  int signal;
+};
+
+class XServerLossTest : public testing::TestWithParam<ServerLoss> {};
+
+TEST_P(XServerLossTest, ProgramEndsWithinASecondWithoutSpinning) {
+  if (RunsUnderWine()) GTEST_SKIP() << "under Wine the loss of the X server is Wine's to handle";
+  const ServerLoss loss = GetParam();
+
+  // Declared first so that it outlives the server: the harness closes its own connection to the
+  // dead server when the server object goes.
+  const reliability::SurviveServerLoss survive;
+  auto server = std::make_unique<XServer>(XServer::Options{.window_manager = loss.window_manager});
+  auto program = std::make_unique<Program>(*server);
+  survive.Watch(server->display());
+
+  const std::optional<pid_t> xvfb = reliability::XvfbPid(*server);
+  ASSERT_TRUE(xvfb.has_value()) << "cannot find the Xvfb serving " << server->name();
+  // The eyes are being drawn and the pointer queried when the server goes.
+  server->MovePointerSmoothly({0, 0}, 5, Milliseconds(20));
+  const std::optional<reliability::ProcessStat> before = reliability::ReadStat(program->pid());
+  ASSERT_TRUE(before && before->state != 'Z') << "the program is not running";
+
+  const auto killed_at = Clock::now();
+  ASSERT_EQ(kill(*xvfb, loss.signal), 0);
+  // Its last statistics are read while it is a zombie, before the harness reaps it.
+  reliability::ProcessStat last = *before;
+  std::optional<Clock::time_point> ended_at;
+  e2e::WaitUntil(
+      [&] {
+        const std::optional<reliability::ProcessStat> now = reliability::ReadStat(program->pid());
+        if (now) last = *now;
+        if (!now || now->state == 'Z') ended_at = Clock::now();
+        return ended_at.has_value();
+      },
+      kExitWait, Milliseconds(1));
+  ASSERT_TRUE(program->WaitForExit(kExitWait))
+      << "the program still runs " << kExitWait.count() << " ms after its X server ("
+      << (loss.signal == SIGKILL ? "SIGKILL" : "SIGTERM") << ") went away; it used "
+      << reliability::CpuTime(last.cpu_ticks - before->cpu_ticks).count()
+      << " ms of processor time since\n---- program output ----\n"
+      << program->Output();
+
+  const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+      ended_at.value_or(Clock::now()) - killed_at);
+  const Milliseconds cpu = reliability::CpuTime(last.cpu_ticks - before->cpu_ticks);
+  std::cout << "the program ended " << took.count() / 1000.0 << " ms after its X server, using "
+            << cpu.count() << " ms of processor time; exit status "
+            << program->ExitStatus().value_or(-1) << "\n";
+  RecordProperty("exit_microseconds", static_cast<int>(took.count()));
+  RecordProperty("cpu_milliseconds", static_cast<int>(cpu.count()));
+  EXPECT_LE(took, kExitLimit);
+  EXPECT_LE(cpu, kCpuLimit) << "processor time used between the server's end and the program's";
+}
+
+INSTANTIATE_TEST_SUITE_P(Reliability, XServerLossTest,
+                         testing::Values(ServerLoss{WindowManager::kNone, SIGKILL},
+                                         ServerLoss{WindowManager::kNone, SIGTERM},
+                                         ServerLoss{WindowManager::kOpenbox, SIGKILL},
+                                         ServerLoss{WindowManager::kOpenbox, SIGTERM}),
+                         [](const auto& info) {
+                           return WindowManagerName(info.param.window_manager) +
+                                  (info.param.signal == SIGKILL ? "_Killed" : "_Terminated");
+                         });
+
+// ---- Bad settings files ---------------------------------------------------------------------
+
+const std::string kHeader = "[Tavik's Ozzlebeck]\n";
+// Top 100 px, Left 200 px.
+const std::string kPlaceLines = "Top=1500\nLeft=3000\n";
+constexpr Point kPlace{200, 100};
+
+// What a case's file does to the program's place.
+enum class Outcome {
+  kPlace,     // opens at `place`
+  kFirstRun,  // opens at the top edge, centred
+  kOnScreen,  // opens anywhere, as long as it is wholly on the screen
+};
+
+struct BadSettings {
+  const char* name;
+  std::string (*content)();
+  Outcome outcome;
+  Point place{};
+  // Done to the settings file's path between the copy and the start, when set.
+  void (*prepare)(const fs::path& settings) = nullptr;
+  // Set for cases the Windows build under Wine does not hold to, with the reason.
+  const char* not_under_wine = nullptr;
+  bool needs_non_root = false;
+};
+
+void PrintTo(const BadSettings& settings, std::ostream* out) { *out << settings.name; }
+
+// 100 MB of short junk lines inside the section, the place after them: the reader must go
+// through all of it. Built from one block, copied over and over, to cost well under a second.
+std::string VeryLargeFile() {
+  constexpr std::size_t kSize = 100'000'000;
+  std::string block;
+  for (int i = 0; block.size() < (1u << 20); ++i) {
+    block += "junk line " + std::to_string(i) + " = nothing to see here, [not a header] ;;;\n";
+  }
+  std::string file;
+  file.reserve(kSize + kHeader.size() + kPlaceLines.size());
+  file += kHeader;
+  while (file.size() + block.size() <= kSize) file += block;
+  file.append(kSize - file.size() - 1, 'x').append("\n").append(kPlaceLines);
+  return file;
+}
+
+// Random bytes from a fixed seed; the first is never the start of a byte-order mark.
+std::string RandomBytes(std::size_t size) {
+  std::mt19937 random(20240607);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::string bytes(size, '\0');
+  for (char& c : bytes) c = static_cast<char>(byte(random));
+  bytes[0] = 'B';
+  return bytes;
+}
+
+std::string Utf16Le(std::string_view text) {
+  std::string result = "\xFF\xFE";
+  for (char c : text) result += {c, '\0'};
+  return result;
+}
+
+void MakeFolder(const fs::path& settings) { fs::create_directory(settings); }
+void WriteUnreadable(const fs::path& settings) {
+  std::ofstream(settings) << kHeader << kPlaceLines;
+  fs::permissions(settings, fs::perms::none);
+}
+
+const BadSettings kBadSettings[] = {
+    {"EmptyFile", [] { return ""s; }, Outcome::kFirstRun},
+    {"VeryLargeFile", VeryLargeFile, Outcome::kPlace, kPlace},
+    {"BinaryJunk", [] { return RandomBytes(1 << 20); }, Outcome::kFirstRun},
+    {"BinaryJunkBeforeTheSection",
+     [] { return RandomBytes(1 << 20) + "\n" + kHeader + kPlaceLines; }, Outcome::kPlace, kPlace},
+    // Names and values end at a NUL byte, as C strings do.
+    {"NulBytesEndNamesAndValues",
+     [] { return "[Tavik's Ozzlebeck\0 junk]\nTop\0 junk=1500\nLeft=3000\0 12345\n"s; },
+     Outcome::kPlace, kPlace},
+    {"NulByteInTheSectionName", [] { return "[Tavik's\0 Ozzlebeck]\n"s + kPlaceLines; },
+     Outcome::kFirstRun},
+    {"OneMegabyteLine",
+     [] { return kHeader + "Junk=" + std::string(1 << 20, 'j') + "\n" + kPlaceLines; },
+     Outcome::kPlace, kPlace},
+    // Top 1935 twips: 129 px; no Left, which reads as 0.
+    {"NoFinalNewline", [] { return "[Tavik's Ozzlebeck]\nTop=1935"s; }, Outcome::kPlace, {0, 129}},
+    {"RepeatedKey",
+     [] { return kHeader + "Top=300\nLeft=600\nTop=9000\nLeft=7500\n"; },
+     Outcome::kPlace,
+     {40, 20}},
+    // Only the first section of the name counts: its Top, and no Left.
+    {"RepeatedSection",
+     [] { return kHeader + "Top=300\n" + kHeader + "Top=9000\nLeft=7500\n"; },
+     Outcome::kPlace,
+     {0, 20}},
+    {"FolderInsteadOfTheFile", nullptr, Outcome::kFirstRun, {}, MakeFolder},
+    {"UnreadableFile", nullptr, Outcome::kFirstRun, {}, WriteUnreadable, nullptr, true},
+    {"Utf16File",
+     [] { return Utf16Le("[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n"); },
+     Outcome::kPlace,
+     kPlace},
+    {"Utf8ByteOrderMark", [] { return "\xEF\xBB\xBF" + kHeader + kPlaceLines; }, Outcome::kPlace,
+     kPlace},
+    {"CrLfLineEnds", [] { return "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n"s; },
+     Outcome::kPlace, kPlace},
+    {"CrLineEnds", [] { return "[Tavik's Ozzlebeck]\rTop=1500\rLeft=3000\r"s; }, Outcome::kPlace,
+     kPlace},
+    {"QuotedValues", [] { return kHeader + "Top=\"1500\"\nLeft='3000'\n"; }, Outcome::kPlace,
+     kPlace},
+    // Unmatched quotes stay, and a value starting with one is no number: 0.
+    {"UnmatchedQuotes",
+     [] { return kHeader + "Top=\"1500'\nLeft='3000\n"; },
+     Outcome::kPlace,
+     {0, 0}},
+    // A place wholly off the screen (a monitor that is gone) gives the first-run place.
+    {"PlaceOffTheScreen", [] { return kHeader + "Top=1500\nLeft=150000\n"; }, Outcome::kFirstRun},
+    // Numbers no window position can hold: beyond a double, and beyond a pixel coordinate.
+    {"NumbersOutOfRange", [] { return kHeader + "Top=1E400\nLeft=99999999999999\n"; },
+     Outcome::kOnScreen},
+};
+
+// Whether the file holds `content`; a big one is compared by its size and its last bytes only,
+// which is where a write would have put the place.
+bool SameContent(const fs::path& path, const std::string& content) {
+  constexpr std::size_t kFullCompareLimit = 4 << 20;
+  std::error_code error;
+  if (fs::file_size(path, error) != content.size() || error) return false;
+  const std::size_t from = content.size() > kFullCompareLimit ? content.size() - 4096 : 0;
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(from));
+  std::string tail(content.size() - from, '\0');
+  in.read(tail.data(), static_cast<std::streamsize>(tail.size()));
+  return in && tail == std::string_view(content).substr(from);
+}
+
+class BadSettingsTest : public testing::TestWithParam<BadSettings> {
+ protected:
+  void TearDown() override {
+    program_.reset();
+    first_.reset();
+    server_.reset();
+  }
+
+  // Starts the program with the case's settings file beside it. A case that must do more than
+  // write a file gets a copy first, from a run that starts nothing, then the program is started
+  // on that same copy.
+  void Start(const BadSettings& settings) {
+    server_ = std::make_unique<XServer>();
+    if (settings.prepare == nullptr) {
+      program_ = std::make_unique<Program>(*server_, Program::Options{.settings = content_});
+      return;
+    }
+    ProgramCommand copy_only = ProgramCommand::FromEnvironment();
+    copy_only.launcher = {"true"};
+    first_ = std::make_unique<Program>(
+        *server_, Program::Options{.wait_for_window = false, .command = copy_only});
+    ASSERT_TRUE(first_->WaitForExit(Milliseconds(5000)));
+    settings.prepare(first_->SettingsPath());
+    program_ = std::make_unique<Program>(*server_, Program::Options{.same_copy_as = first_.get()});
+  }
+
+  Point FirstRunPlace() const {
+    const int screen_twips = server_->width() * kTwipsPerPixel;
+    const int window_twips = kClientWidth * kTwipsPerPixel;
+    return {(screen_twips / 2 - window_twips / 2) / kTwipsPerPixel, 0};
+  }
+
+  std::string content_;
+  std::unique_ptr<XServer> server_;
+  std::unique_ptr<Program> first_;
+  std::unique_ptr<Program> program_;
+};
+
+TEST_P(BadSettingsTest, ProgramStillShowsItsWindowOnScreen) {
+  const BadSettings& settings = GetParam();
+  if (settings.not_under_wine != nullptr && RunsUnderWine())
+    GTEST_SKIP() << settings.not_under_wine;
+  if (settings.needs_non_root && geteuid() == 0) {
+    GTEST_SKIP() << "root reads a file whatever its permissions";
+  }
+  if (settings.content != nullptr) content_ = settings.content();
+
+  try {
+    Start(settings);
+  } catch (const std::exception& error) {
+    FAIL() << "the program did not show its window: " << error.what();
+  }
+  if (HasFatalFailure()) return;
+
+  const Window window = program_->window();
+  ASSERT_NE(window, static_cast<Window>(None));
+  auto client = [&] { return program_->ClientRect().value_or(Rect{}); };
+  const std::optional<Point> expected =
+      settings.outcome == Outcome::kPlace      ? std::optional(settings.place)
+      : settings.outcome == Outcome::kFirstRun ? std::optional(FirstRunPlace())
+                                               : std::nullopt;
+  if (expected) {
+    e2e::WaitUntil([&] { return Point{client().x, client().y} == *expected; }, kSettleTimeout);
+  }
+
+  const Rect shown = client();
+  EXPECT_TRUE(e2e::IsWindowViewable(server_->display(), window));
+  EXPECT_EQ(shown.width, kClientWidth);
+  EXPECT_EQ(shown.height, kClientHeight);
+  EXPECT_TRUE(shown.x >= 0 && shown.y >= 0 && shown.x + shown.width <= server_->width() &&
+              shown.y + shown.height <= server_->height())
+      << "client area " << shown << " is not inside the " << server_->width() << " x "
+      << server_->height() << " screen";
+  if (expected) {
+    EXPECT_EQ((Point{shown.x, shown.y}), *expected)
+        << "client area " << shown << "; expected "
+        << (settings.outcome == Outcome::kPlace ? "the place the file gives"
+                                                : "the first-run place");
+  }
+  std::cout << "client area " << shown << "\n";
+  EXPECT_FALSE(program_->HasExited())
+      << "the program ended with status " << program_->ExitStatus().value_or(-1) << "\n"
+      << program_->Output();
+
+  // Starting reads the file and leaves it as it was.
+  if (settings.content != nullptr) {
+    EXPECT_TRUE(SameContent(program_->SettingsPath(), content_)) << "the settings file changed";
+  } else if (settings.prepare == MakeFolder) {
+    EXPECT_TRUE(fs::is_directory(program_->SettingsPath()));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Reliability, BadSettingsTest, testing::ValuesIn(kBadSettings),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace

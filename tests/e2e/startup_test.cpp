@@ -1,0 +1,307 @@
+// Start-up on a real X server: where the window opens for what the settings file holds, and the
+// one-copy rule (per executable, user and display). Every test runs with no window manager and
+// under openbox, on an X server and with a program copy of its own. The first start without
+// settings (top edge, centred) is covered by eyes_test.cpp.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::Milliseconds;
+using e2e::Point;
+using e2e::Program;
+using e2e::Rect;
+using e2e::XServer;
+using WindowManager = XServer::WindowManager;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kClientWidth = 132;
+constexpr int kTwipsPerPixel = 15;
+
+bool UnderWine() { return e2e::ProgramCommand::FromEnvironment().RunsUnderWine(); }
+
+// How long a window manager, or Wine, may take to put a window where it belongs.
+Milliseconds PlacementTimeout() { return UnderWine() ? Milliseconds(10'000) : Milliseconds(3000); }
+
+// A generous bound on a second copy's life, which should be a small fraction of it.
+Milliseconds SecondCopyTimeout() {
+  return UnderWine() ? Milliseconds(60'000) : Milliseconds(10'000);
+}
+
+// First start without settings: top edge, centred, computed in twips as the program does.
+Point FirstRunPlace(const XServer& server) {
+  const int screen_twips = server.width() * kTwipsPerPixel;
+  const int window_twips = kClientWidth * kTwipsPerPixel;
+  return {(screen_twips / 2 - window_twips / 2) / kTwipsPerPixel, 0};
+}
+
+std::string Settings(std::string_view lines) {
+  return "[Tavik's Ozzlebeck]\r\n" + std::string(lines);
+}
+
+// The viewable top-level windows of the program's class: one per running copy.
+std::vector<Window> ProgramWindows(const XServer& server) {
+  return server.FindViewableWindowsByClass("ozzlebeck");
+}
+
+std::string Describe(const XServer& server, const std::vector<Window>& windows) {
+  std::ostringstream text;
+  for (Window window : windows) {
+    const auto rect = e2e::RootRect(server.display(), window);
+    const auto wm_class = e2e::WmClass(server.display(), window);
+    text << "  window 0x" << std::hex << window << std::dec;
+    if (wm_class) text << " (" << wm_class->first << ", " << wm_class->second << ")";
+    if (rect) text << " at " << *rect;
+    text << "\n";
+  }
+  return text.str();
+}
+
+// An X server per test and the programs a test runs on it; after a failure the screen is kept
+// (see e2e::KeepArtifact) before they end.
+class ServerPerTest {
+ protected:
+  void StartServer(WindowManager wm) {
+    server_ = std::make_unique<XServer>(XServer::Options{.window_manager = wm});
+  }
+
+  void StopAll(bool failed) {
+    if (failed && server_) {
+      const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+      const auto path =
+          e2e::KeepArtifact(server_->Capture({0, 0, server_->width(), server_->height()}),
+                            std::string(test->test_suite_name()) + "." + test->name() + ".screen");
+      if (path) std::cout << "screen saved to " << path->string() << "\n";
+    }
+    // Later programs may run from an earlier one's folder: end them first.
+    while (!programs_.empty()) programs_.pop_back();
+    server_.reset();
+  }
+
+  Program& StartProgram(Program::Options options) {
+    programs_.push_back(std::make_unique<Program>(*server_, std::move(options)));
+    return *programs_.back();
+  }
+
+  // Waits for the program's client area to rest at `expected`; returns where it is.
+  Point WaitForPlace(const Program& program, Point expected) const {
+    auto place = [&] {
+      const std::optional<Rect> client = program.ClientRect();
+      return client ? Point{client->x, client->y} : Point{-99999, -99999};
+    };
+    e2e::WaitUntil([&] { return place() == expected; }, PlacementTimeout());
+    return place();
+  }
+
+  std::unique_ptr<XServer> server_;
+  std::vector<std::unique_ptr<Program>> programs_;
+};
+
+// ---- Where the window opens -----------------------------------------------------------------
+
+struct PlacementCase {
+  const char* name;
+  const char* settings;  // below the section line
+  Point (*expected)(const XServer& server);
+};
+
+void PrintTo(const PlacementCase& placement, std::ostream* out) { *out << placement.name; }
+
+const PlacementCase kPlacementCases[] = {
+    // 1935 and 8100 twips are 129 and 540 pixels.
+    {"StoredTopAndLeft", "Top=1935\r\nLeft=8100\r\n",
+     [](const XServer&) {
+       return Point{540, 129};
+     }},
+    // A stored Top alone still counts as a stored place; the missing Left reads as 0.
+    {"TopAlone", "Top=600\r\n",
+     [](const XServer&) {
+       return Point{0, 40};
+     }},
+    {"LeftAlone", "Left=1500\r\n",
+     [](const XServer&) {
+       return Point{100, 0};
+     }},
+    {"NotNumbers", "Top=high\r\nLeft=wide\r\n",
+     [](const XServer&) {
+       return Point{0, 0};
+     }},
+    // 99999 twips are 6666 pixels: below and right of a 1920 x 1080 screen, wholly out of sight.
+    {"WhollyOffScreen", "Top=99999\r\nLeft=99999\r\n", FirstRunPlace},
+    {"WhollyOffScreenToTheLeft", "Top=0\r\nLeft=-9999\r\n", FirstRunPlace},
+};
+
+class PlacementTest : public ServerPerTest,
+                      public testing::TestWithParam<std::tuple<WindowManager, PlacementCase>> {
+ protected:
+  void SetUp() override { StartServer(std::get<0>(GetParam())); }
+  void TearDown() override { StopAll(HasFailure()); }
+};
+
+// The window opens where the settings say, or at the first-run place when that lies wholly off
+// the screen; start-up never writes the file.
+TEST_P(PlacementTest, OpensWhereTheSettingsSay) {
+  const PlacementCase& placement = std::get<1>(GetParam());
+  const std::string settings = Settings(placement.settings);
+  Program& program = StartProgram({.settings = settings});
+
+  const Point expected = placement.expected(*server_);
+  const Point place = WaitForPlace(program, expected);
+  EXPECT_EQ(place, expected) << "settings file:\n" << settings;
+  EXPECT_EQ(program.ReadSettings(), settings) << "the settings file changed at start-up";
+  EXPECT_FALSE(program.HasExited()) << "exit status " << program.ExitStatus().value_or(-1);
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowManagers, PlacementTest,
+                         testing::Combine(testing::Values(WindowManager::kNone,
+                                                          WindowManager::kOpenbox),
+                                          testing::ValuesIn(kPlacementCases)),
+                         [](const auto& info) {
+                           return e2e::TestNameOf(std::get<0>(info.param)) + "_" +
+                                  std::get<1>(info.param).name;
+                         });
+
+// ---- One copy at a time ---------------------------------------------------------------------
+
+class SingleCopyTest : public ServerPerTest, public testing::TestWithParam<WindowManager> {
+ protected:
+  void SetUp() override { StartServer(GetParam()); }
+  void TearDown() override { StopAll(HasFailure()); }
+};
+
+// A second start of the same executable ends at once with status 0: no second window, the
+// first one untouched, the settings file neither rewritten nor touched. How long the second
+// copy lives is recorded (property second_copy_end_ms), not judged.
+TEST_P(SingleCopyTest, SecondCopyEndsAtOnceAndTouchesNothing) {
+  const std::string settings = Settings("Top=1935\r\nLeft=8100\r\n");
+  Program& first = StartProgram({.settings = settings});
+  const Point place = WaitForPlace(first, {540, 129});
+  ASSERT_EQ(place, (Point{540, 129}));
+  const fs::file_time_type written = fs::last_write_time(first.SettingsPath());
+
+  constexpr int kRuns = 3;
+  std::vector<double> took_ms;
+  for (int run = 0; run < kRuns; ++run) {
+    const auto begin = Clock::now();
+    Program second(*server_, {.wait_for_window = false, .same_copy_as = &first});
+    const bool ended =
+        e2e::WaitUntil([&] { return second.HasExited(); }, SecondCopyTimeout(), Milliseconds(1));
+    const auto took = std::chrono::duration<double, std::milli>(Clock::now() - begin);
+    ASSERT_TRUE(ended) << "run " << run << ": the second copy still runs after "
+                       << SecondCopyTimeout().count() << " ms\n"
+                       << Describe(*server_, ProgramWindows(*server_));
+    took_ms.push_back(took.count());
+    EXPECT_EQ(second.ExitStatus(), 0) << "run " << run << "; output:\n" << second.Output();
+    // The program logs nothing; Wine's launcher may have its own say.
+    if (!UnderWine()) {
+      EXPECT_EQ(second.Output(), "") << "run " << run;
+    }
+
+    const std::vector<Window> windows = ProgramWindows(*server_);
+    EXPECT_EQ(windows.size(), 1u) << "run " << run << ":\n" << Describe(*server_, windows);
+    EXPECT_FALSE(first.HasExited()) << "run " << run << ": the first copy ended with status "
+                                    << first.ExitStatus().value_or(-1);
+  }
+
+  std::vector<double> sorted = took_ms;
+  std::sort(sorted.begin(), sorted.end());
+  std::ostringstream figures;
+  figures.precision(1);
+  figures << std::fixed;
+  for (double ms : took_ms) figures << ms << " ";
+  RecordProperty("second_copy_end_ms", figures.str());
+  RecordProperty("second_copy_end_median_ms", std::to_string(std::lround(sorted[kRuns / 2])));
+  std::cout << "second copy ended after (ms, from start to exit): " << figures.str() << "- median "
+            << std::lround(sorted[kRuns / 2]) << " (" << (UnderWine() ? "Wine" : "native") << ", "
+            << GetParam() << ")\n";
+
+  EXPECT_EQ(first.ReadSettings(), settings);
+  EXPECT_EQ(fs::last_write_time(first.SettingsPath()), written)
+      << "the settings file was written to";
+  EXPECT_EQ(WaitForPlace(first, {540, 129}), (Point{540, 129})) << "the first window moved";
+}
+
+// Eight copies of one executable started together leave one window and one process; the other
+// seven end with status 0, whichever of them wins.
+TEST_P(SingleCopyTest, BurstOfStartsLeavesOneCopy) {
+  constexpr int kCopies = 8;
+  const Program& installed = StartProgram({.wait_for_window = false});
+  for (int i = 1; i < kCopies; ++i)
+    StartProgram({.wait_for_window = false, .same_copy_as = &installed});
+  const std::vector<std::unique_ptr<Program>>& copies = programs_;
+  auto ended = [&] {
+    return static_cast<int>(std::count_if(copies.begin(), copies.end(),
+                                          [](const auto& copy) { return copy->HasExited(); }));
+  };
+  const Milliseconds timeout =
+      UnderWine() ? Program::kWineWindowTimeout : Program::kNativeWindowTimeout;
+  e2e::WaitUntil([&] { return ended() >= kCopies - 1 && ProgramWindows(*server_).size() == 1; },
+                 timeout, Milliseconds(50));
+
+  std::ostringstream statuses;
+  for (int i = 0; i < kCopies; ++i) {
+    statuses << "  copy " << i << " (pid " << copies[i]->pid() << "): ";
+    if (copies[i]->HasExited()) {
+      statuses << "ended with status " << *copies[i]->ExitStatus() << "\n";
+    } else {
+      statuses << "runs\n";
+    }
+  }
+  ASSERT_EQ(ended(), kCopies - 1) << statuses.str();
+  for (const auto& copy : copies) {
+    if (copy->HasExited()) {
+      EXPECT_EQ(copy->ExitStatus(), 0) << statuses.str() << "output:\n" << copy->Output();
+    }
+  }
+  const std::vector<Window> windows = ProgramWindows(*server_);
+  ASSERT_EQ(windows.size(), 1u) << statuses.str() << Describe(*server_, windows);
+  const std::optional<Rect> client = e2e::RootRect(server_->display(), windows.front());
+  ASSERT_TRUE(client.has_value());
+  EXPECT_EQ((Point{client->x, client->y}), FirstRunPlace(*server_));
+  EXPECT_FALSE(fs::exists(installed.SettingsPath())) << "start-up wrote a settings file";
+}
+
+// The one-copy rule is per executable: a copy installed in another folder is another program,
+// with a settings file of its own, and runs alongside.
+TEST_P(SingleCopyTest, CopyInAnotherFolderRunsAlongside) {
+  Program& first = StartProgram({.settings = Settings("Top=1935\r\nLeft=8100\r\n")});
+  Program& other = StartProgram({.settings = Settings("Top=3000\r\nLeft=12000\r\n")});
+  ASSERT_NE(first.folder(), other.folder());
+
+  e2e::WaitUntil([&] { return ProgramWindows(*server_).size() == 2; }, PlacementTimeout());
+  const std::vector<Window> windows = ProgramWindows(*server_);
+  EXPECT_EQ(windows.size(), 2u) << Describe(*server_, windows);
+  EXPECT_FALSE(first.HasExited()) << "status " << first.ExitStatus().value_or(-1);
+  EXPECT_FALSE(other.HasExited()) << "status " << other.ExitStatus().value_or(-1) << "\n"
+                                  << other.Output();
+  // Each copy opens at its own remembered place.
+  std::vector<Point> places;
+  for (Window window : windows) {
+    if (const auto rect = e2e::RootRect(server_->display(), window)) {
+      places.push_back({rect->x, rect->y});
+    }
+  }
+  EXPECT_NE(std::find(places.begin(), places.end(), Point{540, 129}), places.end())
+      << Describe(*server_, windows);
+  EXPECT_NE(std::find(places.begin(), places.end(), Point{800, 200}), places.end())
+      << Describe(*server_, windows);
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowManagers, SingleCopyTest,
+                         testing::Values(WindowManager::kNone, WindowManager::kOpenbox),
+                         [](const auto& info) { return e2e::TestNameOf(info.param); });
+
+}  // namespace
