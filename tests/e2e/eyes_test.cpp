@@ -17,55 +17,18 @@
 #include <vector>
 
 #include "harness.h"
+#include "watcher_view.h"
 
+namespace e2e {
 namespace {
 
-using e2e::Image;
-using e2e::Milliseconds;
-using e2e::Point;
-using e2e::Program;
-using e2e::Rect;
-using e2e::Rgb;
-using e2e::XServer;
 using WindowManager = XServer::WindowManager;
-
-// The watcher window as the user sees it (client pixels).
-constexpr int kClientWidth = 132;
-constexpr int kClientHeight = 159;
-constexpr Point kLeftEye{32, 72};
-constexpr Point kRightEye{82, 72};
-constexpr int kEyeRadius = 7;
-constexpr Rgb kEyeColour{0xF8, 0xF8, 0xFF};
-constexpr Rgb kBlack{0, 0, 0};
-constexpr int kTwipsPerPixel = 15;
 
 // The timer redraws the eyes every 70 ms; the first paint of a new window may take longer,
 // above all under Wine.
 constexpr Milliseconds kRedrawTimeout{2000};
 constexpr Milliseconds kFirstPaintTimeout{10'000};
-
-// Pupils are found as the pure-black pixels inside the eye. Half a pixel inside the painted rim,
-// so that no picture pixel can count, whichever way circles are rasterised.
-constexpr double kPupilSearchRadius = kEyeRadius - 0.5;
-// A pupil of radius 5 has about 80 pixels; fewer means the eye is being redrawn.
-constexpr int kMinimumPupilPixels = 40;
 constexpr int kPictureSamples = 200;
-
-std::filesystem::path PicturePath() {
-  if (const char* path = std::getenv("OZZ_PICTURE")) return path;
-  return OZZ_PICTURE_BMP;
-}
-
-// First start without settings: top edge, centred, computed in twips as the program does.
-Point DefaultPlacement(const XServer& server) {
-  const int screen_twips = server.width() * kTwipsPerPixel;
-  const int window_twips = kClientWidth * kTwipsPerPixel;
-  return {(screen_twips / 2 - window_twips / 2) / kTwipsPerPixel, 0};
-}
-
-std::string WindowManagerName(WindowManager wm) {
-  return wm == WindowManager::kOpenbox ? "Openbox" : "NoWindowManager";
-}
 
 // Keeps a capture of a failing test when OZZ_E2E_ARTIFACTS names a folder.
 void SaveArtifact(const Image& image, const std::string& what) {
@@ -79,36 +42,6 @@ void SaveArtifact(const Image& image, const std::string& what) {
   std::filesystem::create_directories(folder);
   const std::filesystem::path path = std::filesystem::path(folder) / (name + ".ppm");
   if (image.SavePpm(path)) std::cout << "capture saved to " << path.string() << "\n";
-}
-
-struct Offset {
-  double dx = 0;
-  double dy = 0;
-};
-
-std::ostream& operator<<(std::ostream& out, const std::optional<Offset>& offset) {
-  if (!offset) return out << "(no pupil found)";
-  std::ostringstream text;
-  text.precision(2);
-  text << std::fixed << "(" << offset->dx << ", " << offset->dy << ")";
-  return out << text.str();
-}
-
-// Centroid of the pupil's pixels relative to the eye centre, in client pixels.
-std::optional<Offset> PupilOffset(const Image& client, Point eye) {
-  double sum_x = 0, sum_y = 0;
-  int count = 0;
-  for (int y = eye.y - kEyeRadius; y <= eye.y + kEyeRadius; ++y) {
-    for (int x = eye.x - kEyeRadius; x <= eye.x + kEyeRadius; ++x) {
-      if (std::hypot(x - eye.x, y - eye.y) > kPupilSearchRadius) continue;
-      if (client.At(x, y) != kBlack) continue;
-      sum_x += x - eye.x;
-      sum_y += y - eye.y;
-      ++count;
-    }
-  }
-  if (count < kMinimumPupilPixels) return std::nullopt;
-  return Offset{sum_x / count, sum_y / count};
 }
 
 // One start of the program on a fresh server, with or without a window manager.
@@ -159,7 +92,7 @@ TEST_P(WatcherWindowTest, ClientAreaIs132By159) {
 }
 
 TEST_P(WatcherWindowTest, FirstStartOpensAtTopEdgeCentred) {
-  const Point expected = DefaultPlacement(*server_);
+  const Point expected = FirstRunPlace(*server_);
   // A window manager may place a window once more after mapping it; wait for the window to rest.
   e2e::WaitUntil(
       [&] {
@@ -181,9 +114,7 @@ TEST_P(WatcherWindowTest, ShowsThePicture) {
   std::vector<Point> face;
   for (int y = 0; y < kClientHeight; ++y) {
     for (int x = 0; x < kClientWidth; ++x) {
-      const bool near_eye = std::hypot(x - kLeftEye.x, y - kLeftEye.y) <= kEyeRadius + 2 ||
-                            std::hypot(x - kRightEye.x, y - kRightEye.y) <= kEyeRadius + 2;
-      if (!near_eye && picture.At(x, y) != kBlack) face.push_back({x, y});
+      if (!NearAnEye({x, y}) && picture.At(x, y) != kBlack) face.push_back({x, y});
     }
   }
   ASSERT_GE(face.size(), static_cast<std::size_t>(kPictureSamples));
@@ -192,13 +123,7 @@ TEST_P(WatcherWindowTest, ShowsThePicture) {
     samples.push_back(face[i * face.size() / kPictureSamples]);
 
   Image shown;
-  auto mismatches = [&] {
-    std::vector<Point> wrong;
-    for (Point p : samples) {
-      if (shown.At(p.x, p.y) != picture.At(p.x, p.y)) wrong.push_back(p);
-    }
-    return wrong;
-  };
+  auto mismatches = [&] { return Mismatches(shown, picture, samples); };
   e2e::WaitUntil(
       [&] {
         shown = CaptureClient();
@@ -255,7 +180,7 @@ TEST_P(WatcherWindowTest, PaintsTwoEyesWithPupils) {
 
 INSTANTIATE_TEST_SUITE_P(WindowManagers, WatcherWindowTest,
                          testing::Values(WindowManager::kNone, WindowManager::kOpenbox),
-                         [](const auto& info) { return WindowManagerName(info.param); });
+                         [](const auto& info) { return e2e::TestNameOf(info.param); });
 
 // ---- Pupils ---------------------------------------------------------------------------------
 
@@ -345,16 +270,7 @@ class PupilTest : public ProgramOnServer,
   void SetUp() override { Start(std::get<0>(GetParam())); }
   void TearDown() override { Stop(HasFailure()); }
 
-  struct Pupils {
-    std::optional<Offset> left;
-    std::optional<Offset> right;
-  };
-
-  Pupils Measure() {
-    const Image shot = CaptureClient();
-    if (shot.width() != kClientWidth || shot.height() != kClientHeight) return {};
-    return {PupilOffset(shot, kLeftEye), PupilOffset(shot, kRightEye)};
-  }
+  Pupils Measure() { return FindPupils(CaptureClient()); }
 
   // Moves the pointer and waits until `settled` holds for a fresh capture; returns the last one.
   Pupils PointAndWait(Point at, const std::function<bool(const Pupils&)>& settled) {
@@ -425,8 +341,9 @@ INSTANTIATE_TEST_SUITE_P(WindowManagers, PupilTest,
                                                           WindowManager::kOpenbox),
                                           testing::ValuesIn(kCursorCases)),
                          [](const auto& info) {
-                           return WindowManagerName(std::get<0>(info.param)) + "_" +
+                           return e2e::TestNameOf(std::get<0>(info.param)) + "_" +
                                   std::get<1>(info.param).name;
                          });
 
 }  // namespace
+}  // namespace e2e

@@ -191,25 +191,36 @@ int CountXError(Display*, XErrorEvent*) {
 
 Atom InternAtom(Display* display, const char* name) { return XInternAtom(display, name, False); }
 
-// Reads a whole property of 32-bit items (Xlib hands them over as longs).
-std::vector<long> LongListProperty(Display* display, Window window, const char* property,
-                                   Atom type) {
+// Reads a whole property of `type` (AnyPropertyType for any) and hands its format (8, 16 or 32),
+// item count and items to `use`, which must copy what it keeps; nothing happens when the window
+// has no such property.
+template <typename Use>
+void ReadProperty(Display* display, Window window, const char* property, Atom type, Use use) {
   XErrorTrap trap(display);
   Atom actual_type = None;
   int format = 0;
   unsigned long count = 0;
   unsigned long remaining = 0;
   unsigned char* data = nullptr;
-  std::vector<long> result;
   if (XGetWindowProperty(display, window, InternAtom(display, property), 0, 1 << 20, False, type,
                          &actual_type, &format, &count, &remaining, &data) == Success &&
       data != nullptr) {
-    if (format == 32) {
-      const long* items = reinterpret_cast<const long*>(data);
-      result.assign(items, items + count);
-    }
+    use(format, count, static_cast<const unsigned char*>(data));
     XFree(data);
   }
+}
+
+// Reads a whole property of 32-bit items (Xlib hands them over as longs).
+std::vector<long> LongListProperty(Display* display, Window window, const char* property,
+                                   Atom type) {
+  std::vector<long> result;
+  ReadProperty(display, window, property, type,
+               [&](int format, unsigned long count, const unsigned char* data) {
+                 if (format == 32) {
+                   const long* items = reinterpret_cast<const long*>(data);
+                   result.assign(items, items + count);
+                 }
+               });
   return result;
 }
 
@@ -672,6 +683,21 @@ namespace {
 int g_wine_programs_alive = 0;
 int g_program_runs = 0;
 
+// Runs `child` to its end, stopping it after 15 s; false if it could not be started.
+bool RunChild(const ChildSpec& child) {
+  pid_t pid = -1;
+  try {
+    pid = StartChild(child);
+  } catch (const std::exception&) {
+    return false;
+  }
+  if (!WaitUntil([&] { return waitpid(pid, nullptr, WNOHANG) == pid; }, Milliseconds(15'000),
+                 Milliseconds(50))) {
+    StopChild(pid);
+  }
+  return true;
+}
+
 // Under Wine the program leaves a wineserver (and its helpers) behind; ending it makes the next
 // test independent of this one's display.
 void EndWineServer(const ProgramCommand& command, const fs::path& log) {
@@ -682,27 +708,10 @@ void EndWineServer(const ProgramCommand& command, const fs::path& log) {
                                             : std::string("wineserver");
   spec.argv.push_back("-k");
   spec.output = log;
-  pid_t pid = -1;
-  try {
-    pid = StartChild(spec);
-  } catch (const std::exception&) {
-    return;
-  }
-  if (!WaitUntil([&] { return waitpid(pid, nullptr, WNOHANG) == pid; }, Milliseconds(15'000),
-                 Milliseconds(50))) {
-    StopChild(pid);
-  }
+  if (!RunChild(spec)) return;
   // -k only signals; wait until the server has really gone so the next test starts a new one.
   spec.argv.back() = "-w";
-  try {
-    pid = StartChild(spec);
-  } catch (const std::exception&) {
-    return;
-  }
-  if (!WaitUntil([&] { return waitpid(pid, nullptr, WNOHANG) == pid; }, Milliseconds(15'000),
-                 Milliseconds(50))) {
-    StopChild(pid);
-  }
+  RunChild(spec);
 }
 
 }  // namespace
@@ -968,20 +977,11 @@ std::vector<long> CardinalListProperty(Display* display, Window window, const ch
 }
 
 std::optional<std::string> TextProperty(Display* display, Window window, const char* property) {
-  XErrorTrap trap(display);
-  Atom actual_type = None;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long remaining = 0;
-  unsigned char* data = nullptr;
   std::optional<std::string> result;
-  if (XGetWindowProperty(display, window, InternAtom(display, property), 0, 1 << 20, False,
-                         AnyPropertyType, &actual_type, &format, &count, &remaining,
-                         &data) == Success &&
-      data != nullptr) {
-    if (format == 8) result = std::string(reinterpret_cast<const char*>(data), count);
-    XFree(data);
-  }
+  ReadProperty(display, window, property, AnyPropertyType,
+               [&](int format, unsigned long count, const unsigned char* data) {
+                 if (format == 8) result = std::string(reinterpret_cast<const char*>(data), count);
+               });
   return result;
 }
 

@@ -18,31 +18,18 @@
 
 #include "harness.h"
 #include "reliability_support.h"
+#include "watcher_view.h"
 
+namespace e2e {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
-using e2e::Milliseconds;
-using e2e::Point;
-using e2e::Program;
-using e2e::ProgramCommand;
-using e2e::Rect;
-using e2e::XServer;
 using WindowManager = XServer::WindowManager;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kClientWidth = 132;
-constexpr int kClientHeight = 159;
-constexpr int kTwipsPerPixel = 15;
 // A window manager may place a window once more after mapping it.
 constexpr Milliseconds kSettleTimeout{2000};
-
-bool RunsUnderWine() { return ProgramCommand::FromEnvironment().RunsUnderWine(); }
-
-std::string WindowManagerName(WindowManager wm) {
-  return wm == WindowManager::kOpenbox ? "Openbox" : "NoWindowManager";
-}
 
 // ---- The X server goes away -----------------------------------------------------------------
 
@@ -61,7 +48,7 @@ struct ServerLoss {
 class XServerLossTest : public testing::TestWithParam<ServerLoss> {};
 
 TEST_P(XServerLossTest, ProgramEndsWithinASecondWithoutSpinning) {
-  if (RunsUnderWine()) GTEST_SKIP() << "under Wine the loss of the X server is Wine's to handle";
+  if (UnderWine()) GTEST_SKIP() << "under Wine the loss of the X server is Wine's to handle";
   const ServerLoss loss = GetParam();
 
   // Declared first so that it outlives the server: the harness closes its own connection to the
@@ -116,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(Reliability, XServerLossTest,
                                          ServerLoss{WindowManager::kOpenbox, SIGKILL},
                                          ServerLoss{WindowManager::kOpenbox, SIGTERM}),
                          [](const auto& info) {
-                           return WindowManagerName(info.param.window_manager) +
+                           return e2e::TestNameOf(info.param.window_manager) +
                                   (info.param.signal == SIGKILL ? "_Killed" : "_Terminated");
                          });
 
@@ -214,10 +201,8 @@ const BadSettings kBadSettings[] = {
      {0, 20}},
     {"FolderInsteadOfTheFile", nullptr, Outcome::kFirstRun, {}, MakeFolder},
     {"UnreadableFile", nullptr, Outcome::kFirstRun, {}, WriteUnreadable, nullptr, true},
-    {"Utf16File",
-     [] { return Utf16Le("[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n"); },
-     Outcome::kPlace,
-     kPlace},
+    {"Utf16File", [] { return Utf16Le("[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n"); },
+     Outcome::kPlace, kPlace},
     {"Utf8ByteOrderMark", [] { return "\xEF\xBB\xBF" + kHeader + kPlaceLines; }, Outcome::kPlace,
      kPlace},
     {"CrLfLineEnds", [] { return "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n"s; },
@@ -278,12 +263,6 @@ class BadSettingsTest : public testing::TestWithParam<BadSettings> {
     program_ = std::make_unique<Program>(*server_, Program::Options{.same_copy_as = first_.get()});
   }
 
-  Point FirstRunPlace() const {
-    const int screen_twips = server_->width() * kTwipsPerPixel;
-    const int window_twips = kClientWidth * kTwipsPerPixel;
-    return {(screen_twips / 2 - window_twips / 2) / kTwipsPerPixel, 0};
-  }
-
   std::string content_;
   std::unique_ptr<XServer> server_;
   std::unique_ptr<Program> first_;
@@ -292,8 +271,7 @@ class BadSettingsTest : public testing::TestWithParam<BadSettings> {
 
 TEST_P(BadSettingsTest, ProgramStillShowsItsWindowOnScreen) {
   const BadSettings& settings = GetParam();
-  if (settings.not_under_wine != nullptr && RunsUnderWine())
-    GTEST_SKIP() << settings.not_under_wine;
+  if (settings.not_under_wine != nullptr && UnderWine()) GTEST_SKIP() << settings.not_under_wine;
   if (settings.needs_non_root && geteuid() == 0) {
     GTEST_SKIP() << "root reads a file whatever its permissions";
   }
@@ -311,7 +289,7 @@ TEST_P(BadSettingsTest, ProgramStillShowsItsWindowOnScreen) {
   auto client = [&] { return program_->ClientRect().value_or(Rect{}); };
   const std::optional<Point> expected =
       settings.outcome == Outcome::kPlace      ? std::optional(settings.place)
-      : settings.outcome == Outcome::kFirstRun ? std::optional(FirstRunPlace())
+      : settings.outcome == Outcome::kFirstRun ? std::optional(FirstRunPlace(*server_))
                                                : std::nullopt;
   if (expected) {
     e2e::WaitUntil([&] { return Point{client().x, client().y} == *expected; }, kSettleTimeout);
@@ -348,3 +326,4 @@ INSTANTIATE_TEST_SUITE_P(Reliability, BadSettingsTest, testing::ValuesIn(kBadSet
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
+}  // namespace e2e

@@ -16,22 +16,14 @@
 #include <vector>
 
 #include "harness.h"
+#include "watcher_view.h"
 
+namespace e2e {
 namespace {
 
 namespace fs = std::filesystem;
-using e2e::Milliseconds;
-using e2e::Point;
-using e2e::Program;
-using e2e::Rect;
-using e2e::XServer;
 using WindowManager = XServer::WindowManager;
 using Clock = std::chrono::steady_clock;
-
-constexpr int kClientWidth = 132;
-constexpr int kTwipsPerPixel = 15;
-
-bool UnderWine() { return e2e::ProgramCommand::FromEnvironment().RunsUnderWine(); }
 
 // How long a window manager, or Wine, may take to put a window where it belongs.
 Milliseconds PlacementTimeout() { return UnderWine() ? Milliseconds(10'000) : Milliseconds(3000); }
@@ -39,13 +31,6 @@ Milliseconds PlacementTimeout() { return UnderWine() ? Milliseconds(10'000) : Mi
 // A generous bound on a second copy's life, which should be a small fraction of it.
 Milliseconds SecondCopyTimeout() {
   return UnderWine() ? Milliseconds(60'000) : Milliseconds(10'000);
-}
-
-// First start without settings: top edge, centred, computed in twips as the program does.
-Point FirstRunPlace(const XServer& server) {
-  const int screen_twips = server.width() * kTwipsPerPixel;
-  const int window_twips = kClientWidth * kTwipsPerPixel;
-  return {(screen_twips / 2 - window_twips / 2) / kTwipsPerPixel, 0};
 }
 
 std::string Settings(std::string_view lines) {
@@ -305,3 +290,4 @@ INSTANTIATE_TEST_SUITE_P(WindowManagers, SingleCopyTest,
                          [](const auto& info) { return e2e::TestNameOf(info.param); });
 
 }  // namespace
+}  // namespace e2e

@@ -7,9 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -19,27 +17,13 @@
 #include <vector>
 
 #include "harness.h"
+#include "watcher_view.h"
 
+namespace e2e {
 namespace {
 
-using e2e::Image;
-using e2e::Milliseconds;
-using e2e::PlainWindow;
-using e2e::Point;
-using e2e::Program;
-using e2e::Rect;
-using e2e::Rgb;
-using e2e::XServer;
 using WindowManager = XServer::WindowManager;
 
-// The watcher window as the user sees it (client pixels).
-constexpr int kClientWidth = 132;
-constexpr int kClientHeight = 159;
-constexpr int kTwipsPerPixel = 15;
-constexpr Point kLeftEye{32, 72};
-constexpr Point kRightEye{82, 72};
-constexpr int kEyeRadius = 7;
-constexpr Rgb kBlack{0, 0, 0};
 // The point of the face the tests take the window by: above and between the eyes, so the left
 // pupil looks up and right at it, the right one up and left.
 constexpr Point kGrip{57, 30};
@@ -61,63 +45,6 @@ constexpr const char* kWineDragUnderWindowManager =
     "following the pointer (seen: it stopped after the first step, at (864, 22) instead of "
     "(694, 150)); Wine also reports the window's old place through GetWindowRect until a drag "
     "ends";
-
-std::filesystem::path PicturePath() {
-  if (const char* path = std::getenv("OZZ_PICTURE")) return path;
-  return OZZ_PICTURE_BMP;
-}
-
-bool UnderWine() { return e2e::ProgramCommand::FromEnvironment().RunsUnderWine(); }
-
-// First start without settings: top edge, centred, computed in twips as the program does.
-Point FirstRunPlace(const XServer& server) {
-  const int screen_twips = server.width() * kTwipsPerPixel;
-  const int window_twips = kClientWidth * kTwipsPerPixel;
-  return {(screen_twips / 2 - window_twips / 2) / kTwipsPerPixel, 0};
-}
-
-Point operator+(Point a, Point b) { return {a.x + b.x, a.y + b.y}; }
-Point operator-(Point a, Point b) { return {a.x - b.x, a.y - b.y}; }
-
-struct Offset {
-  double dx = 0;
-  double dy = 0;
-};
-
-std::ostream& operator<<(std::ostream& out, const std::optional<Offset>& offset) {
-  if (!offset) return out << "(no pupil found)";
-  std::ostringstream text;
-  text.precision(2);
-  text << std::fixed << "(" << offset->dx << ", " << offset->dy << ")";
-  return out << text.str();
-}
-
-// Centroid of the pupil's pure-black pixels relative to the eye centre, in client pixels; half a
-// pixel inside the painted rim so no picture pixel counts. Nothing while the eye is half drawn.
-std::optional<Offset> PupilOffset(const Image& client, Point eye) {
-  double sum_x = 0, sum_y = 0;
-  int count = 0;
-  for (int y = eye.y - kEyeRadius; y <= eye.y + kEyeRadius; ++y) {
-    for (int x = eye.x - kEyeRadius; x <= eye.x + kEyeRadius; ++x) {
-      if (std::hypot(x - eye.x, y - eye.y) > kEyeRadius - 0.5) continue;
-      if (client.At(x, y) != kBlack) continue;
-      sum_x += x - eye.x;
-      sum_y += y - eye.y;
-      ++count;
-    }
-  }
-  if (count < 40) return std::nullopt;  // a pupil of radius 5 has about 80 pixels
-  return Offset{sum_x / count, sum_y / count};
-}
-
-struct Pupils {
-  std::optional<Offset> left;
-  std::optional<Offset> right;
-};
-
-std::ostream& operator<<(std::ostream& out, const Pupils& pupils) {
-  return out << "left pupil " << pupils.left << ", right pupil " << pupils.right;
-}
 
 // A full lean shifts a pupil by 2 px; rounding and the search radius take up to a pixel of it.
 bool LeansRight(const std::optional<Offset>& o) { return o && o->dx >= 1.0; }
@@ -168,6 +95,34 @@ class DogWindowTest : public testing::TestWithParam<WindowManager> {
     return Place();
   }
 
+  // Waits until `program`'s client area rests at `expected`; returns the client area then.
+  static std::optional<Rect> WaitForClientAt(const Program& program, Point expected) {
+    e2e::WaitUntil(
+        [&] {
+          const std::optional<Rect> rect = program.ClientRect();
+          return rect && Point{rect->x, rect->y} == expected;
+        },
+        PlacementTimeout());
+    return program.ClientRect();
+  }
+
+  // Double-clicks where the pointer is; the program must end, with status 0, soon after.
+  void DoubleClickToQuit() const {
+    server_->DoubleClick();
+    const Milliseconds timeout = UnderWine() ? Milliseconds(20'000) : Milliseconds(5000);
+    ASSERT_TRUE(program_->WaitForExit(timeout))
+        << "the program still runs " << timeout.count() << " ms after a double-click at "
+        << server_->PointerPosition();
+    EXPECT_EQ(program_->ExitStatus(), 0);
+  }
+
+  // Waits until no window of the program's class is on the screen; returns whether none is.
+  bool WaitForTheWindowToGo() const {
+    auto gone = [&] { return server_->FindViewableWindowsByClass("ozzlebeck").empty(); };
+    e2e::WaitUntil(gone, PlacementTimeout());
+    return gone();
+  }
+
   static Milliseconds PlacementTimeout() {
     return UnderWine() ? Milliseconds(10'000) : Milliseconds(3000);
   }
@@ -177,11 +132,7 @@ class DogWindowTest : public testing::TestWithParam<WindowManager> {
     return UnderWine() ? Milliseconds(10'000) : Milliseconds(3000);
   }
 
-  Pupils MeasurePupils() const {
-    const Image shot = server_->Capture(Client());
-    if (shot.width() != kClientWidth || shot.height() != kClientHeight) return {};
-    return {PupilOffset(shot, kLeftEye), PupilOffset(shot, kRightEye)};
-  }
+  Pupils MeasurePupils() const { return FindPupils(server_->Capture(Client())); }
 
   // Waits until the pupils satisfy `wanted`; returns the last measurement.
   template <typename Condition>
@@ -436,9 +387,7 @@ TEST_P(DogWindowTest, StaysAboveAWindowOpenedLater) {
   std::vector<Point> face;
   for (int y = 0; y < kClientHeight; y += 3) {
     for (int x = 0; x < kClientWidth; x += 3) {
-      const bool near_eye = std::hypot(x - kLeftEye.x, y - kLeftEye.y) <= kEyeRadius + 2 ||
-                            std::hypot(x - kRightEye.x, y - kRightEye.y) <= kEyeRadius + 2;
-      if (!near_eye && picture.At(x, y) != kBlack && covered->Contains(OnScreen({x, y}))) {
+      if (!NearAnEye({x, y}) && picture.At(x, y) != kBlack && covered->Contains(OnScreen({x, y}))) {
         face.push_back({x, y});
       }
     }
@@ -450,13 +399,7 @@ TEST_P(DogWindowTest, StaysAboveAWindowOpenedLater) {
   ASSERT_TRUE(covered->Contains(beside));
 
   Image shown;
-  auto hidden = [&] {
-    std::vector<Point> wrong;
-    for (Point p : face) {
-      if (shown.At(p.x, p.y) != picture.At(p.x, p.y)) wrong.push_back(p);
-    }
-    return wrong;
-  };
+  auto hidden = [&] { return Mismatches(shown, picture, face); };
   auto on_top = [&] {
     shown = server_->Capture(client);
     return server_->PixelAt(beside) == kCoverColour && hidden().empty();
@@ -488,31 +431,17 @@ TEST_P(DogWindowTest, DoubleClickStoresThePlaceAndTheNextStartOpensThere) {
   server_->ReleaseButton();
   ASSERT_EQ(WaitForPlace(target), target) << "the drag did not bring the window to " << target;
 
-  server_->DoubleClick();
-  const Milliseconds timeout = UnderWine() ? Milliseconds(20'000) : Milliseconds(5000);
-  ASSERT_TRUE(program_->WaitForExit(timeout))
-      << "the program still runs " << timeout.count() << " ms after a double-click at "
-      << server_->PointerPosition();
-  EXPECT_EQ(program_->ExitStatus(), 0);
+  ASSERT_NO_FATAL_FAILURE(DoubleClickToQuit());
 
   const std::optional<std::string> settings = program_->ReadSettings();
   ASSERT_TRUE(settings.has_value()) << "no settings file at " << program_->SettingsPath();
   EXPECT_EQ(e2e::IniValue(*settings, kSection, "Top"), "750") << *settings;
   EXPECT_EQ(e2e::IniValue(*settings, kSection, "Left"), "1500") << *settings;
-  e2e::WaitUntil([&] { return server_->FindViewableWindowsByClass("ozzlebeck").empty(); },
-                 PlacementTimeout());
-  EXPECT_TRUE(server_->FindViewableWindowsByClass("ozzlebeck").empty())
-      << "the window is still on the screen";
+  EXPECT_TRUE(WaitForTheWindowToGo()) << "the window is still on the screen";
 
   // The same installation started again.
   Program next(*server_, {.same_copy_as = program_.get()});
-  e2e::WaitUntil(
-      [&] {
-        const std::optional<Rect> rect = next.ClientRect();
-        return rect && Point{rect->x, rect->y} == target;
-      },
-      PlacementTimeout());
-  const std::optional<Rect> rect = next.ClientRect();
+  const std::optional<Rect> rect = WaitForClientAt(next, target);
   ASSERT_TRUE(rect.has_value());
   EXPECT_EQ((Point{rect->x, rect->y}), target) << "settings file:\n" << *settings;
   EXPECT_EQ(next.ReadSettings(), settings) << "the next start changed the settings file";
@@ -525,12 +454,7 @@ TEST_P(DogWindowTest, DoubleClickRightAfterStartStoresThePlaceItOpenedAt) {
   const Point place = Place();
 
   server_->MovePointer(OnScreen(kGrip));
-  server_->DoubleClick();
-  const Milliseconds timeout = UnderWine() ? Milliseconds(20'000) : Milliseconds(5000);
-  ASSERT_TRUE(program_->WaitForExit(timeout))
-      << "the program still runs " << timeout.count() << " ms after a double-click at "
-      << server_->PointerPosition();
-  EXPECT_EQ(program_->ExitStatus(), 0);
+  ASSERT_NO_FATAL_FAILURE(DoubleClickToQuit());
 
   const std::optional<std::string> settings = program_->ReadSettings();
   ASSERT_TRUE(settings.has_value()) << "no settings file at " << program_->SettingsPath();
@@ -540,16 +464,9 @@ TEST_P(DogWindowTest, DoubleClickRightAfterStartStoresThePlaceItOpenedAt) {
       << *settings;
 
   // The next start reads the values back: values it could not read would put it at (0, 0).
-  e2e::WaitUntil([&] { return server_->FindViewableWindowsByClass("ozzlebeck").empty(); },
-                 PlacementTimeout());
+  WaitForTheWindowToGo();
   Program next(*server_, {.same_copy_as = program_.get()});
-  e2e::WaitUntil(
-      [&] {
-        const std::optional<Rect> rect = next.ClientRect();
-        return rect && Point{rect->x, rect->y} == place;
-      },
-      PlacementTimeout());
-  const std::optional<Rect> rect = next.ClientRect();
+  const std::optional<Rect> rect = WaitForClientAt(next, place);
   ASSERT_TRUE(rect.has_value());
   EXPECT_EQ((Point{rect->x, rect->y}), place) << "settings file:\n" << *settings;
 }
@@ -587,3 +504,4 @@ INSTANTIATE_TEST_SUITE_P(WindowManagers, UnderAWindowManagerTest,
                          [](const auto& info) { return e2e::TestNameOf(info.param); });
 
 }  // namespace
+}  // namespace e2e

@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "platform/headless/headless.h"
@@ -16,13 +15,6 @@
 #include "test_support.h"
 
 namespace {
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
 
 void Spit(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
@@ -260,9 +252,9 @@ TEST_F(ProfileStringTest, ReadsAtMost2047Characters) {
 
 TEST_F(ProfileStringTest, AWriteCreatesTheFileWithSectionAndKey) {
   Write("Top", "1935");
-  EXPECT_EQ(Slurp(file_), "[Tavik's Ozzlebeck]\r\nTop=1935\r\n");
+  EXPECT_EQ(ReadFile(file_), "[Tavik's Ozzlebeck]\r\nTop=1935\r\n");
   Write("Left", "8100");
-  EXPECT_EQ(Slurp(file_), "[Tavik's Ozzlebeck]\r\nTop=1935\r\nLeft=8100\r\n");
+  EXPECT_EQ(ReadFile(file_), "[Tavik's Ozzlebeck]\r\nTop=1935\r\nLeft=8100\r\n");
   EXPECT_EQ(Read("Top"), "1935");
   EXPECT_EQ(Read("Left"), "8100");
 }
@@ -271,7 +263,7 @@ TEST_F(ProfileStringTest, WritingTopTwiceKeepsOneLineWithTheLatestValue) {
   Write("Top", "1935");
   Write("Left", "8100");
   Write("Top", "-750");
-  EXPECT_EQ(Slurp(file_), "[Tavik's Ozzlebeck]\r\nTop=-750\r\nLeft=8100\r\n");
+  EXPECT_EQ(ReadFile(file_), "[Tavik's Ozzlebeck]\r\nTop=-750\r\nLeft=8100\r\n");
 }
 
 }  // namespace

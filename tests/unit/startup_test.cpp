@@ -1,26 +1,17 @@
 // Start-up: one copy only, and the window where it stood or at the top of the screen.
-#include "startup/app_modul.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include "commands/commands.h"
 #include "platform/headless/headless.h"
+#include "startup/app_modul.h"
 #include "test_support.h"
 #include "watcher/f_mouse_watch.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 class StartupTest : public HeadlessTest {
  protected:
@@ -71,13 +62,18 @@ INSTANTIATE_TEST_SUITE_P(
         PlacementCase{"BothStored", "[Tavik's Ozzlebeck]\r\nTop=1935\r\nLeft=8100\r\n", 1935, 8100},
         PlacementCase{"OtherLetterCase", "[TAVIK'S OZZLEBECK]\nTOP=1935\nleft=8100\n", 1935, 8100},
         PlacementCase{"NotNumbers", "[Tavik's Ozzlebeck]\r\nTop=abc\r\nLeft=x1\r\n", 0, 0},
-        PlacementCase{"NumbersWithTrailingText", "[Tavik's Ozzlebeck]\nTop=750px\nLeft=1500 \n", 750, 1500},
+        PlacementCase{"NumbersWithTrailingText", "[Tavik's Ozzlebeck]\nTop=750px\nLeft=1500 \n",
+                      750, 1500},
         PlacementCase{"TopBeyondSinglePrecisionIsSkipped",
                       "[Tavik's Ozzlebeck]\nTop=3.5E+38\nLeft=300\n", 0, 300},
-        PlacementCase{"ValuesBeyondDoubleAreSkipped", "[Tavik's Ozzlebeck]\nTop=1E400\nLeft=-9e999\n", 0, 0},
-        PlacementCase{"PartlyOffScreenStays", "[Tavik's Ozzlebeck]\nTop=-900\nLeft=-1500\n", -900, -1500},
-        PlacementCase{"WhollyOffScreenToTheRight", "[Tavik's Ozzlebeck]\nTop=0\nLeft=28800\n", 0, 13410},
-        PlacementCase{"WhollyOffScreenAbove", "[Tavik's Ozzlebeck]\nTop=-2385\nLeft=600\n", 0, 13410},
+        PlacementCase{"ValuesBeyondDoubleAreSkipped",
+                      "[Tavik's Ozzlebeck]\nTop=1E400\nLeft=-9e999\n", 0, 0},
+        PlacementCase{"PartlyOffScreenStays", "[Tavik's Ozzlebeck]\nTop=-900\nLeft=-1500\n", -900,
+                      -1500},
+        PlacementCase{"WhollyOffScreenToTheRight", "[Tavik's Ozzlebeck]\nTop=0\nLeft=28800\n", 0,
+                      13410},
+        PlacementCase{"WhollyOffScreenAbove", "[Tavik's Ozzlebeck]\nTop=-2385\nLeft=600\n", 0,
+                      13410},
         PlacementCase{"FarAway", "[Tavik's Ozzlebeck]\nTop=-99999\nLeft=99999999\n", 0, 13410}),
     [](const auto& info) { return std::string(info.param.name); });
 

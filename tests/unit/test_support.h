@@ -1,11 +1,13 @@
-// Shared fixtures for the unit tests: a fresh headless backend and module state per test, and
-// a private temporary folder.
+// Shared fixtures for the unit tests: a fresh headless backend and module state per test, a
+// private temporary folder, and reading a file whole.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "commands/commands.h"
@@ -25,6 +27,14 @@ class HeadlessTest : public ::testing::Test {
     Commands::Reset();
   }
 };
+
+// The file's bytes as they are; empty when it cannot be read.
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
 
 // A folder of its own under the system's temporary folder, removed with the object.
 class TempDir {

@@ -1,8 +1,6 @@
 // The watcher window's answers to loading, mouse presses and double-clicks.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "commands/commands.h"
@@ -11,13 +9,6 @@
 #include "watcher/f_mouse_watch.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 class WatcherEventsTest : public HeadlessTest {
  protected:
@@ -53,8 +44,8 @@ TEST_P(MouseDownCases, OnlyTheLeftButtonAloneDrags) {
 INSTANTIATE_TEST_SUITE_P(Buttons, MouseDownCases,
                          ::testing::Values(ButtonCase{runtime::vbLeftButton, 1},
                                            ButtonCase{runtime::vbRightButton, 0},
-                                           ButtonCase{runtime::vbMiddleButton, 0},
-                                           ButtonCase{3, 0}, ButtonCase{0, 0}));
+                                           ButtonCase{runtime::vbMiddleButton, 0}, ButtonCase{3, 0},
+                                           ButtonCase{0, 0}));
 
 TEST_F(WatcherEventsTest, ShiftDoesNotMatterToTheDrag) {
   watch.RaiseMouseDown(runtime::vbLeftButton, runtime::vbShiftMask | runtime::vbCtrlMask, 1, 1);
@@ -90,8 +81,7 @@ TEST_F(WatcherEventsTest, DoubleClickWritesTopThenLeftAndEnds) {
   watch.RaiseDblClick();
   EXPECT_TRUE(headless::Ended());
   const std::string text = ReadFile(Commands::IniFile);
-  EXPECT_EQ(Commands::ReadProfileString(Commands::IniSection, "Top", Commands::IniFile, ""),
-            "750");
+  EXPECT_EQ(Commands::ReadProfileString(Commands::IniSection, "Top", Commands::IniFile, ""), "750");
   EXPECT_EQ(Commands::ReadProfileString(Commands::IniSection, "Left", Commands::IniFile, ""),
             "1500");
   EXPECT_NE(text.find("[Tavik's Ozzlebeck]"), std::string::npos);
