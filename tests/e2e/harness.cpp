@@ -86,7 +86,7 @@ void RemoveFolder(const fs::path& folder) {
   fs::remove_all(folder, ignored);
 }
 
-struct ChildSpec {
+struct ChildLaunch {
   std::vector<std::string> argv;
   std::vector<std::pair<std::string, std::string>> environment;  // added or replaced
   fs::path output;                                               // stdout and stderr, appended
@@ -94,16 +94,16 @@ struct ChildSpec {
   int inherited_fd = -1;  // stays open in the child
 };
 
-std::vector<std::string> ChildEnvironment(const ChildSpec& spec) {
+std::vector<std::string> ChildEnvironment(const ChildLaunch& launch) {
   std::vector<std::string> result;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     std::string_view text(*entry);
     std::string_view name = text.substr(0, text.find('='));
-    bool replaced = std::any_of(spec.environment.begin(), spec.environment.end(),
+    bool replaced = std::any_of(launch.environment.begin(), launch.environment.end(),
                                 [&](const auto& var) { return var.first == name; });
     if (!replaced) result.emplace_back(text);
   }
-  for (const auto& [name, value] : spec.environment) result.push_back(name + "=" + value);
+  for (const auto& [name, value] : launch.environment) result.push_back(name + "=" + value);
   return result;
 }
 
@@ -116,13 +116,13 @@ std::vector<char*> CStrings(std::vector<std::string>& strings) {
 
 // Starts a child in its own process group; everything it needs is prepared before fork, so the
 // child only calls async-signal-safe functions.
-pid_t StartChild(const ChildSpec& spec) {
-  std::vector<std::string> argv_strings = spec.argv;
-  std::vector<std::string> env_strings = ChildEnvironment(spec);
+pid_t StartChild(const ChildLaunch& launch) {
+  std::vector<std::string> argv_strings = launch.argv;
+  std::vector<std::string> env_strings = ChildEnvironment(launch);
   std::vector<char*> argv = CStrings(argv_strings);
   std::vector<char*> envp = CStrings(env_strings);
-  std::string output = spec.output.string();
-  std::string folder = spec.working_folder.string();
+  std::string output = launch.output.string();
+  std::string folder = launch.working_folder.string();
   const pid_t parent = getpid();
 
   const pid_t pid = fork();
@@ -139,7 +139,7 @@ pid_t StartChild(const ChildSpec& spec) {
     dup2(out, STDOUT_FILENO);
     dup2(out, STDERR_FILENO);
     if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
-    if (spec.inherited_fd >= 0) fcntl(spec.inherited_fd, F_SETFD, 0);
+    if (launch.inherited_fd >= 0) fcntl(launch.inherited_fd, F_SETFD, 0);
     execvpe(argv[0], argv.data(), envp.data());
     const char message[] = "e2e harness: exec failed\n";
     ssize_t ignored = write(STDERR_FILENO, message, sizeof message - 1);
@@ -403,14 +403,14 @@ void XServer::StartXvfb() {
   if (pipe2(fds, O_CLOEXEC) != 0) Fail(ErrnoText("pipe"));
   const std::string screen =
       std::to_string(options_.width) + "x" + std::to_string(options_.height) + "x24";
-  ChildSpec spec;
-  spec.argv = {
+  ChildLaunch launch;
+  launch.argv = {
       "Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",          screen, "-nolisten",
       "tcp",  "-noreset",   "+extension",           "XTEST",   "+extension", "SHAPE"};
-  spec.output = work_folder_ / "xvfb.log";
-  spec.inherited_fd = fds[1];
+  launch.output = work_folder_ / "xvfb.log";
+  launch.inherited_fd = fds[1];
   try {
-    xvfb_pid_ = StartChild(spec);
+    xvfb_pid_ = StartChild(launch);
   } catch (...) {
     close(fds[0]);
     close(fds[1]);
@@ -449,13 +449,13 @@ void XServer::StartOpenbox() {
   fs::create_directories(config_home / "openbox");
   const fs::path config = config_home / "openbox" / "rc.xml";
   WriteFile(config, kOpenboxConfig);
-  ChildSpec spec;
-  spec.argv = {"openbox", "--sm-disable", "--config-file", config.string()};
-  spec.environment = {{"DISPLAY", name_},
+  ChildLaunch launch;
+  launch.argv = {"openbox", "--sm-disable", "--config-file", config.string()};
+  launch.environment = {{"DISPLAY", name_},
                       {"XDG_CONFIG_HOME", config_home.string()},
                       {"XDG_CACHE_HOME", (work_folder_ / "cache").string()}};
-  spec.output = work_folder_ / "openbox.log";
-  window_manager_pid_ = StartChild(spec);
+  launch.output = work_folder_ / "openbox.log";
+  window_manager_pid_ = StartChild(launch);
   const bool running = WaitUntil(
       [&] {
         if (waitpid(window_manager_pid_, nullptr, WNOHANG) == window_manager_pid_) {
@@ -684,7 +684,7 @@ int g_wine_programs_alive = 0;
 int g_program_runs = 0;
 
 // Runs `child` to its end, stopping it after 15 s; false if it could not be started.
-bool RunChild(const ChildSpec& child) {
+bool RunChild(const ChildLaunch& child) {
   pid_t pid = -1;
   try {
     pid = StartChild(child);
@@ -702,16 +702,16 @@ bool RunChild(const ChildSpec& child) {
 // test independent of this one's display.
 void EndWineServer(const ProgramCommand& command, const fs::path& log) {
   const fs::path wine = command.launcher.back();
-  ChildSpec spec;
-  spec.argv = command.launcher;
-  spec.argv.back() = wine.has_parent_path() ? (wine.parent_path() / "wineserver").string()
+  ChildLaunch launch;
+  launch.argv = command.launcher;
+  launch.argv.back() = wine.has_parent_path() ? (wine.parent_path() / "wineserver").string()
                                             : std::string("wineserver");
-  spec.argv.push_back("-k");
-  spec.output = log;
-  if (!RunChild(spec)) return;
+  launch.argv.push_back("-k");
+  launch.output = log;
+  if (!RunChild(launch)) return;
   // -k only signals; wait until the server has really gone so the next test starts a new one.
-  spec.argv.back() = "-w";
-  RunChild(spec);
+  launch.argv.back() = "-w";
+  RunChild(launch);
 }
 
 }  // namespace
@@ -732,14 +732,14 @@ Program::Program(const XServer& server, Options options)
     if (options_.settings) WriteFile(SettingsPath(), *options_.settings);
 
     output_path_ = server_.work_folder() / ("program-" + std::to_string(++g_program_runs) + ".log");
-    ChildSpec spec;
-    spec.argv = command_.launcher;
-    spec.argv.push_back(executable_.string());
-    spec.argv.insert(spec.argv.end(), options_.arguments.begin(), options_.arguments.end());
-    spec.environment = {{"DISPLAY", server_.name()}};
-    spec.output = output_path_;
-    spec.working_folder = folder_;
-    pid_ = StartChild(spec);
+    ChildLaunch launch;
+    launch.argv = command_.launcher;
+    launch.argv.push_back(executable_.string());
+    launch.argv.insert(launch.argv.end(), options_.arguments.begin(), options_.arguments.end());
+    launch.environment = {{"DISPLAY", server_.name()}};
+    launch.output = output_path_;
+    launch.working_folder = folder_;
+    pid_ = StartChild(launch);
     if (command_.RunsUnderWine()) ++g_wine_programs_alive;
 
     const Milliseconds timeout = options_.window_timeout.value_or(
