@@ -60,7 +60,7 @@ namespace {
 // How much a read takes in at a time. The fuzzing build makes it tiny, so that lines cross
 // chunks all the time.
 #ifndef OZZ_PROFILE_READ_CHUNK
-#define OZZ_PROFILE_READ_CHUNK (std::size_t{1} << 20)
+#define OZZ_PROFILE_READ_CHUNK (std::size_t{64} << 10)
 #endif
 constexpr std::size_t kReadChunk = OZZ_PROFILE_READ_CHUNK;
 static_assert(kReadChunk >= 4, "a chunk holds at least a file's byte-order mark");

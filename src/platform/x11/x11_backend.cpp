@@ -12,6 +12,7 @@
 // the only round trip of a tick is the pointer query.
 //
 // Start reading at RunEventLoop, then CreateFormWindow and the caption press (SendMessageA).
+#include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -22,7 +23,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -40,6 +43,8 @@ struct HWND__ {
   bool reparented = false;
   bool mapped = false;
   bool topmost = false;
+  bool raisePending = false;            // covered while it should stay above
+  std::int64_t lastRaiseMs = -1000000;  // when the window last raised itself above a cover
   bool dirty = false;
   HRGN region = nullptr;            // the window's shape, owned once set
   XImage* image = nullptr;          // the pixels the server has, in its format
@@ -52,6 +57,7 @@ namespace {
 constexpr Time kDoubleClickMs = 500;
 constexpr int kDoubleClickHalfSize = 2;  // a 4 x 4 pixel rectangle around the first press
 constexpr int kDragThreshold = 4;
+constexpr std::int64_t kRaiseIntervalMs = 500;
 
 constexpr long kMoveResizeMove = 8;  // _NET_WM_MOVERESIZE_MOVE
 constexpr long kNetWmStateAdd = 1;
@@ -104,20 +110,21 @@ std::int64_t NowMs() {
 
 // X calls that may fail (a window manager's window gone, say) run inside a trap that swallows
 // their errors and tells whether one happened. The text of the error stays available to a
-// debugger in lastError.
+// debugger in lastError. Each sync is a round trip, so one is skipped when no request was made
+// since the last: there is then no error still to come.
 class ErrorTrap {
  public:
   explicit ErrorTrap(Display* display) : display_(display) {
-    XSync(display_, False);
+    Sync();
     caught_ = false;
     previous_ = XSetErrorHandler(&ErrorTrap::Handle);
   }
   ~ErrorTrap() {
-    XSync(display_, False);
+    Sync();
     XSetErrorHandler(previous_);
   }
   bool Caught() {
-    XSync(display_, False);
+    Sync();
     return caught_;
   }
   ErrorTrap(const ErrorTrap&) = delete;
@@ -126,12 +133,18 @@ class ErrorTrap {
   static inline char lastError[128] = {};
 
  private:
+  void Sync() {
+    if (NextRequest(display_) == syncedBefore_) return;
+    XSync(display_, False);
+    syncedBefore_ = NextRequest(display_);
+  }
   static int Handle(Display* display, XErrorEvent* event) {
     caught_ = true;
     XGetErrorText(display, event->error_code, lastError, sizeof lastError);
     return 0;
   }
   static inline bool caught_ = false;
+  static inline unsigned long syncedBefore_ = 0;  // every request below it has been answered
   Display* display_;
   int (*previous_)(Display*, XErrorEvent*) = nullptr;
 };
@@ -142,6 +155,8 @@ int OnConnectionLost(Display*) { _exit(1); }
 Display* OpenDisplay() {
   X11& x = State();
   if (x.display != nullptr) return x.display;
+  // The toy reads no keys: opening without the keyboard extension saves two round trips.
+  XkbIgnoreExtension(True);
   x.display = XOpenDisplay(nullptr);
   if (x.display == nullptr) _exit(1);  // no display to show anything on
   XSetIOErrorHandler(&OnConnectionLost);
@@ -150,20 +165,17 @@ Display* OpenDisplay() {
   x.visual = DefaultVisual(x.display, x.screen);
   x.depth = DefaultDepth(x.display, x.screen);
   x.gc = DefaultGC(x.display, x.screen);
-  auto atom = [&](const char* name) { return XInternAtom(x.display, name, False); };
-  x.atoms = {atom("WM_STATE"),
-             atom("_NET_SUPPORTED"),
-             atom("_NET_SUPPORTING_WM_CHECK"),
-             atom("_NET_WM_STATE"),
-             atom("_NET_WM_STATE_ABOVE"),
-             atom("_NET_WM_STATE_SKIP_TASKBAR"),
-             atom("_NET_WM_STATE_SKIP_PAGER"),
-             atom("_NET_WM_MOVERESIZE"),
-             atom("_NET_WM_ICON"),
-             atom("_NET_WM_NAME"),
-             atom("_NET_WM_PID"),
-             atom("UTF8_STRING"),
-             atom("_MOTIF_WM_HINTS")};
+  // One round trip for all the names, in the order of the fields of Atoms.
+  static const char* const names[] = {
+      "WM_STATE", "_NET_SUPPORTED", "_NET_SUPPORTING_WM_CHECK", "_NET_WM_STATE",
+      "_NET_WM_STATE_ABOVE", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER",
+      "_NET_WM_MOVERESIZE", "_NET_WM_ICON", "_NET_WM_NAME", "_NET_WM_PID", "UTF8_STRING",
+      "_MOTIF_WM_HINTS"};
+  static_assert(sizeof names / sizeof names[0] == sizeof(Atoms) / sizeof(Atom));
+  std::array<Atom, sizeof(Atoms) / sizeof(Atom)> atoms{};
+  XInternAtoms(x.display, const_cast<char**>(names), static_cast<int>(atoms.size()), False,
+               atoms.data());
+  std::memcpy(&x.atoms, atoms.data(), sizeof x.atoms);
   return x.display;
 }
 
@@ -173,33 +185,40 @@ HWND Find(Window xid) {
   return nullptr;
 }
 
-// True when a running, EWMH-compliant window manager lists `hint` as supported. Asked each
-// time: window managers come and go.
-bool WindowManagerSupports(Atom hint) {
+// The single window named by a window-valued property, or 0.
+Window WindowProperty(Window window, Atom property) {
   X11& x = State();
-  ErrorTrap trap(x.display);
   Atom type;
   int format;
   unsigned long count, after;
   unsigned char* data = nullptr;
-  Window check = 0;
-  if (XGetWindowProperty(x.display, x.root, x.atoms.netSupportingWmCheck, 0, 1, False,
-                         XA_WINDOW, &type, &format, &count, &after, &data) == Success &&
+  Window value = 0;
+  if (XGetWindowProperty(x.display, window, property, 0, 1, False, XA_WINDOW, &type, &format,
+                         &count, &after, &data) == Success &&
       data != nullptr && count == 1)
-    check = static_cast<Window>(reinterpret_cast<unsigned long*>(data)[0]);
+    value = static_cast<Window>(reinterpret_cast<unsigned long*>(data)[0]);
   if (data != nullptr) XFree(data);
-  if (check == 0) return false;
-  // The check window must exist and point to itself, or the manager has gone away.
-  data = nullptr;
-  Window self = 0;
-  if (XGetWindowProperty(x.display, check, x.atoms.netSupportingWmCheck, 0, 1, False, XA_WINDOW,
-                         &type, &format, &count, &after, &data) == Success &&
-      data != nullptr && count == 1)
-    self = static_cast<Window>(reinterpret_cast<unsigned long*>(data)[0]);
-  if (data != nullptr) XFree(data);
-  if (trap.Caught() || self != check) return false;
+  return value;
+}
 
-  data = nullptr;
+// True when a running, EWMH-compliant window manager lists `hint` as supported. Asked each
+// time: window managers come and go. Without a manager this costs one round trip.
+bool WindowManagerSupports(Atom hint) {
+  X11& x = State();
+  // The root window always exists: reading it needs no trap.
+  const Window check = WindowProperty(x.root, x.atoms.netSupportingWmCheck);
+  if (check == 0) return false;
+  {
+    // The check window must exist and point to itself, or the manager has gone away.
+    ErrorTrap trap(x.display);
+    const Window self = WindowProperty(check, x.atoms.netSupportingWmCheck);
+    if (trap.Caught() || self != check) return false;
+  }
+
+  Atom type;
+  int format;
+  unsigned long count, after;
+  unsigned char* data = nullptr;
   bool found = false;
   if (XGetWindowProperty(x.display, x.root, x.atoms.netSupported, 0, 4096, False, XA_ATOM, &type,
                          &format, &count, &after, &data) == Success &&
@@ -232,6 +251,19 @@ unsigned long ServerPixel(COLORREF colour) {
   return red.Of(colour & 0xFF) | green.Of((colour >> 8) & 0xFF) | blue.Of((colour >> 16) & 0xFF);
 }
 
+// Stores one pixel value in an image. The usual server format, 32 bits a pixel in this
+// machine's byte order, is written directly; Xlib converts any other.
+void StorePixel(XImage* image, int x, int y, unsigned long pixel) {
+  constexpr int kHostByteOrder = std::endian::native == std::endian::little ? LSBFirst : MSBFirst;
+  if (image->bits_per_pixel == 32 && image->byte_order == kHostByteOrder) {
+    const auto value = static_cast<std::uint32_t>(pixel);
+    std::memcpy(image->data + static_cast<std::ptrdiff_t>(y) * image->bytes_per_line + x * 4,
+                &value, sizeof value);
+  } else {
+    XPutPixel(image, x, y, pixel);
+  }
+}
+
 void CreateImage(HWND w) {
   X11& x = State();
   const int width = w->form->ClientWidthPixels(), height = w->form->ClientHeightPixels();
@@ -241,7 +273,8 @@ void CreateImage(HWND w) {
   w->imageBytes.assign(static_cast<std::size_t>(w->image->bytes_per_line) * height, 0);
   w->image->data = w->imageBytes.data();
   for (int y = 0; y < height; ++y)
-    for (int px = 0; px < width; ++px) XPutPixel(w->image, px, y, ServerPixel(w->form->SurfacePixel(px, y)));
+    for (int px = 0; px < width; ++px)
+      StorePixel(w->image, px, y, ServerPixel(w->form->SurfacePixel(px, y)));
 }
 
 void PutArea(HWND w, const runtime::PixelRect& r) {
@@ -261,7 +294,7 @@ void FlushWindow(HWND w) {
     const runtime::PixelRect& r = dirty[static_cast<std::size_t>(i)];
     for (int y = r.top; y < r.bottom; ++y) {
       const COLORREF* row = w->form->SurfaceRow(y);
-      for (int px = r.left; px < r.right; ++px) XPutPixel(w->image, px, y, ServerPixel(row[px]));
+      for (int px = r.left; px < r.right; ++px) StorePixel(w->image, px, y, ServerPixel(row[px]));
     }
     PutArea(w, r);
   }
@@ -350,11 +383,26 @@ void OnUnmap(XEvent& e) {
 
 // Without a window manager that keeps it above others, a top-most window raises itself
 // whenever another window covers part of it.
+// Two such windows covering each other would raise each other without end, so a window raises
+// itself at most once every kRaiseIntervalMs; a cover that comes sooner is answered when that
+// time is up (RaiseIfDue, from the loop).
 void OnVisibility(XEvent& e) {
   HWND w = Find(e.xvisibility.window);
-  if (w == nullptr || !w->topmost || e.xvisibility.state == VisibilityUnobscured) return;
-  if (!WindowManagerSupports(State().atoms.netWmStateAbove))
+  if (w == nullptr || !w->topmost) return;
+  w->raisePending = e.xvisibility.state != VisibilityUnobscured &&
+                    !WindowManagerSupports(State().atoms.netWmStateAbove);
+}
+
+void RaiseIfDue() {
+  std::int64_t now = -1;
+  for (HWND w : State().windows) {
+    if (!w->raisePending) continue;
+    if (now < 0) now = NowMs();
+    if (now - w->lastRaiseMs < kRaiseIntervalMs) continue;
+    w->raisePending = false;
+    w->lastRaiseMs = now;
     XRaiseWindow(State().display, w->xid);
+  }
 }
 
 std::int16_t ShiftState(unsigned state) {
@@ -447,18 +495,18 @@ int MsToNextTimer(int limitMs) {
   return static_cast<int>(wait);
 }
 
-// One round of the event loop: send changed pixels, wait for events or the next timer (at
-// most limitMs, -1 for no limit), dispatch what came and fire due timers. `filter` sees each
-// event first and may take it.
-// Sends what Xlib still holds. XFlush also tries to read the connection, which a quiet tick
-// has no use for (the poll below tells when there is something to read), so it is skipped
-// when no request was made since everything last went out.
+// Sends what Xlib still holds. XFlush also tries to read the connection, twice, which a quiet
+// tick has no use for (the loop's poll tells when there is something to read), so it is
+// skipped when no request was made since everything last went out.
 void SendRequests() {
   X11& x = State();
   if (NextRequest(x.display) != x.sentBefore) XFlush(x.display);
   x.sentBefore = NextRequest(x.display);
 }
 
+// One round of the event loop: send changed pixels, wait for events or the next timer (at
+// most limitMs, -1 for no limit), dispatch what came and fire due timers. `filter` sees each
+// event first and may take it.
 template <typename Filter>
 void PumpOnce(int limitMs, Filter&& filter) {
   X11& x = State();
@@ -475,6 +523,7 @@ void PumpOnce(int limitMs, Filter&& filter) {
     XNextEvent(x.display, &e);
     if (!filter(e)) Dispatch(e);
   }
+  RaiseIfDue();
   if (!x.ended) FireDueTimers();
 }
 
@@ -509,7 +558,7 @@ void MoveByWindowManager(HWND w, const PendingPress& press) {
   e.xclient.data.l[3] = Button1;
   e.xclient.data.l[4] = 1;  // a normal application
   XSendEvent(x.display, x.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
-  XFlush(x.display);
+  SendRequests();
   while (!x.ended && LeftButtonDown()) PumpOnce(20);
 }
 
@@ -685,7 +734,7 @@ void DestroyFormWindow(HWND w) {
 
 void ShowFormWindow(HWND w) {
   XMapRaised(State().display, w->xid);
-  XFlush(State().display);
+  SendRequests();
 }
 
 void InvalidateFormWindow(HWND w) { w->dirty = true; }
@@ -791,7 +840,7 @@ BOOL SetWindowPos(HWND w, HWND insertAfter, int x, int y, int cx, int cy, UINT f
       XRaiseWindow(d, w->xid);
     }
   }
-  XFlush(d);
+  SendRequests();
   return TRUE;
 }
 
@@ -836,6 +885,6 @@ int SetWindowRgn(HWND w, HRGN region, BOOL) {
   }
   if (w->region != nullptr) DeleteObject(w->region);
   w->region = region;
-  XFlush(x.display);
+  SendRequests();
   return 1;
 }
