@@ -287,12 +287,13 @@ int TwipsPerPixel(int axis) {
 
 // --- Single instance ------------------------------------------------------------------------
 
-// The executable's full path in UTF-16: the ANSI spelling may turn letters the code page
-// lacks into '?', and two folders would then share one name.
-std::wstring ExecutablePathWide() {
-  std::wstring path(MAX_PATH, L'\0');
+// The executable's full path, in either spelling: the buffer grows until the path fits, so a
+// path longer than MAX_PATH comes whole. Empty on failure.
+template <typename Text, typename Get>
+Text ModulePath(Get get) {
+  Text path(MAX_PATH, typename Text::value_type{});
   for (;;) {
-    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    const DWORD n = get(nullptr, path.data(), static_cast<DWORD>(path.size()));
     if (n == 0) return {};
     if (n < path.size()) {
       path.resize(n);
@@ -301,6 +302,10 @@ std::wstring ExecutablePathWide() {
     path.resize(path.size() * 2);  // cut short: try again with more room
   }
 }
+
+// In UTF-16 for the instance name: the ANSI spelling may turn letters the code page lacks
+// into '?', and two folders would then share one name.
+std::wstring ExecutablePathWide() { return ModulePath<std::wstring>(GetModuleFileNameW); }
 
 // The name of this executable's mutex in the session's namespace. Names cannot hold
 // backslashes, so the case-folded long path is hashed (64-bit FNV-1a) into it.
@@ -418,18 +423,7 @@ void EndProgram() {
   ExitProcess(0);
 }
 
-std::string ExecutablePath() {
-  std::string path(MAX_PATH, '\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return {};
-    if (n < path.size()) {
-      path.resize(n);
-      return path;
-    }
-    path.resize(path.size() * 2);  // cut short (longer than MAX_PATH): try again with more room
-  }
-}
+std::string ExecutablePath() { return ModulePath<std::string>(GetModuleFileNameA); }
 
 bool IsPreviousInstanceRunning() {
   static const bool running = [] {

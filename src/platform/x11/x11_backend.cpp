@@ -63,7 +63,7 @@ constexpr long kMoveResizeMove = 8;  // _NET_WM_MOVERESIZE_MOVE
 constexpr long kNetWmStateAdd = 1;
 
 struct Atoms {
-  Atom wmState, netSupported, netSupportingWmCheck, netWmState, netWmStateAbove,
+  Atom netSupported, netSupportingWmCheck, netWmState, netWmStateAbove,
       netWmStateSkipTaskbar, netWmStateSkipPager, netWmMoveResize, netWmIcon, netWmName,
       netWmPid, utf8String, motifWmHints;
 };
@@ -167,7 +167,7 @@ Display* OpenDisplay() {
   x.gc = DefaultGC(x.display, x.screen);
   // One round trip for all the names, in the order of the fields of Atoms.
   static const char* const names[] = {
-      "WM_STATE", "_NET_SUPPORTED", "_NET_SUPPORTING_WM_CHECK", "_NET_WM_STATE",
+      "_NET_SUPPORTED", "_NET_SUPPORTING_WM_CHECK", "_NET_WM_STATE",
       "_NET_WM_STATE_ABOVE", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER",
       "_NET_WM_MOVERESIZE", "_NET_WM_ICON", "_NET_WM_NAME", "_NET_WM_PID", "UTF8_STRING",
       "_MOTIF_WM_HINTS"};
