@@ -45,13 +45,9 @@ inline std::int32_t CLng32(std::int64_t value) {
   return static_cast<std::int32_t>(value);
 }
 
-inline std::int32_t Add32(std::int32_t a, std::int32_t b) {
-  return CLng32(std::int64_t{a} + b);
-}
+inline std::int32_t Add32(std::int32_t a, std::int32_t b) { return CLng32(std::int64_t{a} + b); }
 
-inline std::int32_t Sub32(std::int32_t a, std::int32_t b) {
-  return CLng32(std::int64_t{a} - b);
-}
+inline std::int32_t Sub32(std::int32_t a, std::int32_t b) { return CLng32(std::int64_t{a} - b); }
 
 // Narrowing to a 16-bit signed integer that fails on overflow.
 inline std::int16_t CInt16(std::int64_t value) {

@@ -14,7 +14,8 @@ namespace {
 
 std::uint32_t ReadLE(std::span<const std::uint8_t> bytes, std::size_t at, int size) {
   std::uint32_t value = 0;
-  for (int i = size - 1; i >= 0; --i) value = (value << 8) | bytes[at + static_cast<std::size_t>(i)];
+  for (int i = size - 1; i >= 0; --i)
+    value = (value << 8) | bytes[at + static_cast<std::size_t>(i)];
   return value;
 }
 
@@ -159,13 +160,20 @@ void Form::SetScaleMode(std::int16_t mode) {
 
 float Form::UnitTwips() const {
   switch (scaleMode_) {
-    case 2: return 20.0f;  // points
-    case vbPixels: return static_cast<float>(Screen::TwipsPerPixelX());
-    case 4: return 120.0f;  // characters
-    case 5: return 1440.0f;  // inches
-    case 6: return 1440.0f / 25.4f;  // millimetres
-    case 7: return 1440.0f / 2.54f;  // centimetres
-    default: return 1.0f;  // twips, and a user scale left at its twips origin
+    case 2:
+      return 20.0f;  // points
+    case vbPixels:
+      return static_cast<float>(Screen::TwipsPerPixelX());
+    case 4:
+      return 120.0f;  // characters
+    case 5:
+      return 1440.0f;  // inches
+    case 6:
+      return 1440.0f / 25.4f;  // millimetres
+    case 7:
+      return 1440.0f / 2.54f;  // centimetres
+    default:
+      return 1.0f;  // twips, and a user scale left at its twips origin
   }
 }
 
@@ -204,7 +212,9 @@ const std::string& Form::Caption() {
   return design_.caption;
 }
 
-const std::vector<COLORREF>& Form::PointImage() const { return autoRedraw_ ? persistent_ : surface_; }
+const std::vector<COLORREF>& Form::PointImage() const {
+  return autoRedraw_ ? persistent_ : surface_;
+}
 
 COLORREF Form::Point(float x, float y) {
   EnsureLoaded();

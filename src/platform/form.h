@@ -149,7 +149,7 @@ class Form {
 
  private:
   void EnsureLoaded();
-  float UnitTwips() const;  // twips per scale unit
+  float UnitTwips() const;                          // twips per scale unit
   const std::vector<COLORREF>& PointImage() const;  // the image Point reads
   void MarkDirty(const PixelRect& rect);
 

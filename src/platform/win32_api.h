@@ -82,8 +82,8 @@ inline constexpr int SIMPLEREGION = 2;
 inline constexpr int COMPLEXREGION = 3;
 
 // user32: windows, pointer and system colours (backend; GetSysColor is portable).
-BOOL GetCursorPos(POINT* point);                      // screen pixels
-BOOL GetWindowRect(HWND window, RECT* rect);          // outer rectangle, screen pixels
+BOOL GetCursorPos(POINT* point);              // screen pixels
+BOOL GetWindowRect(HWND window, RECT* rect);  // outer rectangle, screen pixels
 BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 BOOL ReleaseCapture();
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

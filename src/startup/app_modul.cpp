@@ -34,8 +34,7 @@ bool OnScreen(fMouseWatch& watcher) {
   const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
   const int right = left + GetSystemMetrics(SM_CXVIRTUALSCREEN);
   const int bottom = top + GetSystemMetrics(SM_CYVIRTUALSCREEN);
-  return window.left < right && window.right > left && window.top < bottom &&
-         window.bottom > top;
+  return window.left < right && window.right > left && window.top < bottom && window.bottom > top;
 }
 
 }  // namespace
@@ -72,7 +71,9 @@ void Main() {
     ResumeNext([&] { watcher->SetLeft(runtime::CSng(runtime::Val(savedLeft))); });
     // A place remembered on a monitor that is gone would leave the window out of sight and,
     // since only a double-click ends the program, out of reach. The file keeps its values.
-    ResumeNext([&] { if (!OnScreen(*watcher)) PlaceAtTopCentre(*watcher); });
+    ResumeNext([&] {
+      if (!OnScreen(*watcher)) PlaceAtTopCentre(*watcher);
+    });
   }
 
   ResumeNext([&] { watcher->Show(); });

@@ -47,7 +47,8 @@ std::unique_ptr<fMouseWatch>& DefaultInstance() {
 }  // namespace
 
 fMouseWatch::fMouseWatch()
-    : runtime::Form(WatcherDesign()), tmr(*this, TrackerIntervalMs, true, [this] { tmr_Timer(); }) {}
+    : runtime::Form(WatcherDesign()),
+      tmr(*this, TrackerIntervalMs, true, [this] { tmr_Timer(); }) {}
 
 fMouseWatch& fMouseWatch::Default() {
   auto& instance = DefaultInstance();
@@ -70,8 +71,12 @@ void fMouseWatch::tmr_Timer() {
   ResumeNext([&] { Dist1 = Distance(Eye1X, Eye1Y, CursorPos.x, CursorPos.y); });
   ResumeNext([&] { Dist2 = Distance(Eye2X, Eye2Y, CursorPos.x, CursorPos.y); });
   // A cursor exactly on an eye centre gives a zero direction, never a division by zero.
-  ResumeNext([&] { if (Dist1 == 0.0) Dist1 = 1.0; });
-  ResumeNext([&] { if (Dist2 == 0.0) Dist2 = 1.0; });
+  ResumeNext([&] {
+    if (Dist1 == 0.0) Dist1 = 1.0;
+  });
+  ResumeNext([&] {
+    if (Dist2 == 0.0) Dist2 = 1.0;
+  });
 
   // Unit vectors from the cursor to each eye centre.
   ResumeNext([&] { Dir1Y = CheckFloat(Sub32(Eye1Y, CursorPos.y) / Dist1); });
@@ -86,12 +91,12 @@ void fMouseWatch::tmr_Timer() {
   ResumeNext([&] { Circle(EyeRightX, EyeRightY, EyeRadius, EyeColour); });
   ResumeNext([&] { SetFillColor(PupilColour); });
   ResumeNext([&] {
-    Circle(CSng(EyeLeftX - PupilShift * Dir1X), CSng(EyeLeftY - PupilShift * Dir1Y),
-           PupilRadius, PupilColour);
+    Circle(CSng(EyeLeftX - PupilShift * Dir1X), CSng(EyeLeftY - PupilShift * Dir1Y), PupilRadius,
+           PupilColour);
   });
   ResumeNext([&] {
-    Circle(CSng(EyeRightX - PupilShift * Dir2X), CSng(EyeRightY - PupilShift * Dir2Y),
-           PupilRadius, PupilColour);
+    Circle(CSng(EyeRightX - PupilShift * Dir2X), CSng(EyeRightY - PupilShift * Dir2Y), PupilRadius,
+           PupilColour);
   });
 }
 
@@ -99,7 +104,9 @@ void fMouseWatch::tmr_Timer() {
 // resizing or activating it. Resume-next mode: a failed shaping leaves the window rectangular
 // but still top-most.
 void fMouseWatch::Load() {
-  ResumeNext([&] { if (!Trimmer) Trimmer = std::make_unique<cTrimmer>(); });
+  ResumeNext([&] {
+    if (!Trimmer) Trimmer = std::make_unique<cTrimmer>();
+  });
   ResumeNext([&] { Trimmer->TrimForm(*this); });
   ResumeNext([&] {
     SetWindowPos(hWnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE);
@@ -108,8 +115,7 @@ void fMouseWatch::Load() {
 
 // The left button alone drags the window by its body; other buttons do nothing. Failures
 // pass on to the runtime.
-void fMouseWatch::MouseDown(std::int16_t Button, std::int16_t /*Shift*/, float /*X*/,
-                            float /*Y*/) {
+void fMouseWatch::MouseDown(std::int16_t Button, std::int16_t /*Shift*/, float /*X*/, float /*Y*/) {
   if (Button == runtime::vbLeftButton) {
     if (!Trimmer) Trimmer = std::make_unique<cTrimmer>();
     Trimmer->GrabForm(*this);

@@ -452,8 +452,8 @@ void XServer::StartOpenbox() {
   ChildLaunch launch;
   launch.argv = {"openbox", "--sm-disable", "--config-file", config.string()};
   launch.environment = {{"DISPLAY", name_},
-                      {"XDG_CONFIG_HOME", config_home.string()},
-                      {"XDG_CACHE_HOME", (work_folder_ / "cache").string()}};
+                        {"XDG_CONFIG_HOME", config_home.string()},
+                        {"XDG_CACHE_HOME", (work_folder_ / "cache").string()}};
   launch.output = work_folder_ / "openbox.log";
   window_manager_pid_ = StartChild(launch);
   const bool running = WaitUntil(
@@ -705,7 +705,7 @@ void EndWineServer(const ProgramCommand& command, const fs::path& log) {
   ChildLaunch launch;
   launch.argv = command.launcher;
   launch.argv.back() = wine.has_parent_path() ? (wine.parent_path() / "wineserver").string()
-                                            : std::string("wineserver");
+                                              : std::string("wineserver");
   launch.argv.push_back("-k");
   launch.output = log;
   if (!RunChild(launch)) return;

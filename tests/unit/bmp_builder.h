@@ -13,7 +13,8 @@ inline std::vector<std::uint8_t> MakeBmp(int width, int height,
   const std::uint32_t size = 54 + static_cast<std::uint32_t>(stride * height);
   std::vector<std::uint8_t> file(size, 0);
   auto put = [&](std::size_t at, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) file[at + static_cast<std::size_t>(i)] = (value >> (8 * i)) & 0xFF;
+    for (int i = 0; i < bytes; ++i)
+      file[at + static_cast<std::size_t>(i)] = (value >> (8 * i)) & 0xFF;
   };
   file[0] = 'B';
   file[1] = 'M';

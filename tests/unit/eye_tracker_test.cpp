@@ -38,7 +38,7 @@ class EyeTrackerTest : public HeadlessTest {
 
 struct PupilCase {
   const char* name;
-  int left, top;        // window
+  int left, top;         // window
   int cursorX, cursorY;  // screen
   Centre leftPupil, rightPupil;
 };
@@ -58,14 +58,20 @@ TEST_P(EyeTrackerCases, PupilsLeanTowardsTheCursor) {
 
 INSTANTIATE_TEST_SUITE_P(
     Places, EyeTrackerCases,
-    ::testing::Values(
-        PupilCase{"OnLeftEyeCentre", 100, 200, 132, 272, {32, 72}, {80, 72}},
-        PupilCase{"FarRight", 100, 200, 5000, 272, {34, 72}, {84, 72}},
-        PupilCase{"FarLeft", 100, 200, -5000, 272, {30, 72}, {80, 72}},
-        PupilCase{"DirectlyAboveLeftEye", 100, 200, 132, 0, {32, 70}, {82 - 2 * 50 / std::hypot(50.0, 272.0), 72 - 2 * 272 / std::hypot(50.0, 272.0)}},
-        PupilCase{"FarBelow", 100, 200, 157, 5000, {32, 74}, {82, 74}},
-        PupilCase{"BetweenTheEyes", 100, 200, 157, 272, {34, 72}, {80, 72}},
-        PupilCase{"NegativeWindowPlace", -60, -40, 4000, 32, {34, 72}, {84, 72}}),
+    ::testing::Values(PupilCase{"OnLeftEyeCentre", 100, 200, 132, 272, {32, 72}, {80, 72}},
+                      PupilCase{"FarRight", 100, 200, 5000, 272, {34, 72}, {84, 72}},
+                      PupilCase{"FarLeft", 100, 200, -5000, 272, {30, 72}, {80, 72}},
+                      PupilCase{"DirectlyAboveLeftEye",
+                                100,
+                                200,
+                                132,
+                                0,
+                                {32, 70},
+                                {82 - 2 * 50 / std::hypot(50.0, 272.0),
+                                 72 - 2 * 272 / std::hypot(50.0, 272.0)}},
+                      PupilCase{"FarBelow", 100, 200, 157, 5000, {32, 74}, {82, 74}},
+                      PupilCase{"BetweenTheEyes", 100, 200, 157, 272, {34, 72}, {80, 72}},
+                      PupilCase{"NegativeWindowPlace", -60, -40, 4000, 32, {34, 72}, {84, 72}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EyeTrackerTest, CursorOnAnEyeCentreGivesZeroDirection) {

@@ -62,14 +62,14 @@ TEST_F(FormTest, CircleHasOutlineInItsColourAndSolidFill) {
   form.SetFillColor(kBlue);
   form.Circle(20, 15, 5, kRed);
   const std::array<CirclePixel, 8> pixels = {{
-      {20, 15, kBlue},        // centre: fill
-      {17, 15, kBlue},        // inside
-      {25, 15, kRed},         // rim on the axis
-      {15, 15, kRed},         // rim on the other side
-      {20, 10, kRed},         // rim above
-      {26, 15, 0x00FFFFFF},   // just outside
-      {20, 21, 0x00FFFFFF},   // just below
-      {24, 19, 0x00FFFFFF},   // outside on the diagonal (distance 5.66)
+      {20, 15, kBlue},       // centre: fill
+      {17, 15, kBlue},       // inside
+      {25, 15, kRed},        // rim on the axis
+      {15, 15, kRed},        // rim on the other side
+      {20, 10, kRed},        // rim above
+      {26, 15, 0x00FFFFFF},  // just outside
+      {20, 21, 0x00FFFFFF},  // just below
+      {24, 19, 0x00FFFFFF},  // outside on the diagonal (distance 5.66)
   }};
   for (const auto& p : pixels)
     EXPECT_EQ(form.Point(static_cast<float>(p.x), static_cast<float>(p.y)), p.expected)

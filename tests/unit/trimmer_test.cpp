@@ -1,6 +1,4 @@
 // Cutting a form to its picture: which pixels end up in the window's region.
-#include "trimmer/c_trimmer.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,6 +8,7 @@
 #include "platform/headless/headless.h"
 #include "platform/posix/region.h"
 #include "test_support.h"
+#include "trimmer/c_trimmer.h"
 #include "watcher/f_mouse_watch.h"
 #include "watcher/resources.h"
 
@@ -19,12 +18,18 @@ constexpr COLORREF kWhite = 0x00FFFFFF;
 
 COLORREF ColourOf(char c) {
   switch (c) {
-    case 'k': return 0x00000000;  // the key colour: the top-left pixel's
-    case 'A': return 0x00336699;
-    case 'B': return 0x00AA5500;
-    case 'n': return 0x00010101;  // near-black stays visible
-    case 'w': return kWhite;      // the background colour stops a row
-    default: return 0x00777777;
+    case 'k':
+      return 0x00000000;  // the key colour: the top-left pixel's
+    case 'A':
+      return 0x00336699;
+    case 'B':
+      return 0x00AA5500;
+    case 'n':
+      return 0x00010101;  // near-black stays visible
+    case 'w':
+      return kWhite;  // the background colour stops a row
+    default:
+      return 0x00777777;
   }
 }
 
@@ -71,9 +76,9 @@ TEST_P(TrimFormCases, RegionHoldsTheRunsOfNonKeyPixels) {
   trimmer.TrimForm(form);
   const HRGN region = headless::State(form.hWnd()).region;
   ASSERT_NE(region, nullptr);
-  EXPECT_EQ(Visible(*region, static_cast<int>(c.picture[0].size()),
-                    static_cast<int>(c.picture.size())),
-            c.visible);
+  EXPECT_EQ(
+      Visible(*region, static_cast<int>(c.picture[0].size()), static_cast<int>(c.picture.size())),
+      c.visible);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -84,8 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
         TrimCase{"KeyAAKeyB", {"kkkkk", "kAAkB"}, {".....", ".##.#"}},
         TrimCase{"StopColourEndsTheRow", {"kkkkk", "AAwAA"}, {".....", "##..."}},
         TrimCase{"NearBlackIsNotTheKey", {"knnnk", "nkkkn"}, {".###.", "#...#"}},
-        TrimCase{"EachRowOnItsOwn", {"kAkBk", "BkAkA", "AAAAA"},
-                 {".#.#.", "#.#.#", "#####"}},
+        TrimCase{"EachRowOnItsOwn", {"kAkBk", "BkAkA", "AAAAA"}, {".#.#.", "#.#.#", "#####"}},
         TrimCase{"BackgroundEqualToKeyKeepsOnlyRunsAtTheLeftEdge",
                  {"kAAkA", "AAkAA", "AAAAA"},
                  {".....", "##...", "#####"},

@@ -145,10 +145,13 @@ BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, U
 int GetSystemMetrics(int index) {
   switch (index) {
     case SM_CXSCREEN:
-    case SM_CXVIRTUALSCREEN: return Self().screenWidth;
+    case SM_CXVIRTUALSCREEN:
+      return Self().screenWidth;
     case SM_CYSCREEN:
-    case SM_CYVIRTUALSCREEN: return Self().screenHeight;
-    default: return 0;
+    case SM_CYVIRTUALSCREEN:
+      return Self().screenHeight;
+    default:
+      return 0;
   }
 }
 

@@ -51,8 +51,9 @@ std::string RuntimeFolder() {
 std::string InstanceLockPath(const std::string& folder, const std::string& exePath,
                              const std::string& display) {
   char name[64];
-  std::snprintf(name, sizeof name, "/ozzlebeck-%016llx.lock",
-                static_cast<unsigned long long>(Fnv1a(exePath + '\n' + SessionOf(display.c_str()))));
+  std::snprintf(
+      name, sizeof name, "/ozzlebeck-%016llx.lock",
+      static_cast<unsigned long long>(Fnv1a(exePath + '\n' + SessionOf(display.c_str()))));
   return folder + name;
 }
 

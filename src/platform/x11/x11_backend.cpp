@@ -46,8 +46,8 @@ struct HWND__ {
   bool raisePending = false;            // covered while it should stay above
   std::int64_t lastRaiseMs = -1000000;  // when the window last raised itself above a cover
   bool dirty = false;
-  HRGN region = nullptr;            // the window's shape, owned once set
-  XImage* image = nullptr;          // the pixels the server has, in its format
+  HRGN region = nullptr;    // the window's shape, owned once set
+  XImage* image = nullptr;  // the pixels the server has, in its format
   std::vector<char> imageBytes;
 };
 
@@ -63,9 +63,9 @@ constexpr long kMoveResizeMove = 8;  // _NET_WM_MOVERESIZE_MOVE
 constexpr long kNetWmStateAdd = 1;
 
 struct Atoms {
-  Atom netSupported, netSupportingWmCheck, netWmState, netWmStateAbove,
-      netWmStateSkipTaskbar, netWmStateSkipPager, netWmMoveResize, netWmIcon, netWmName,
-      netWmPid, utf8String, motifWmHints;
+  Atom netSupported, netSupportingWmCheck, netWmState, netWmStateAbove, netWmStateSkipTaskbar,
+      netWmStateSkipPager, netWmMoveResize, netWmIcon, netWmName, netWmPid, utf8String,
+      motifWmHints;
 };
 
 struct PendingPress {
@@ -92,7 +92,7 @@ struct X11 {
   Atoms atoms{};
   std::vector<HWND> windows;
   std::vector<runtime::Timer*> timers;  // backendData: next deadline, ms on the steady clock
-  unsigned long sentBefore = 0;  // every request numbered below this has gone to the server
+  unsigned long sentBefore = 0;         // every request numbered below this has gone to the server
   PendingPress press;
   LastClick lastClick;
   bool ended = false;
@@ -166,11 +166,18 @@ Display* OpenDisplay() {
   x.depth = DefaultDepth(x.display, x.screen);
   x.gc = DefaultGC(x.display, x.screen);
   // One round trip for all the names, in the order of the fields of Atoms.
-  static const char* const names[] = {
-      "_NET_SUPPORTED", "_NET_SUPPORTING_WM_CHECK", "_NET_WM_STATE",
-      "_NET_WM_STATE_ABOVE", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER",
-      "_NET_WM_MOVERESIZE", "_NET_WM_ICON", "_NET_WM_NAME", "_NET_WM_PID", "UTF8_STRING",
-      "_MOTIF_WM_HINTS"};
+  static const char* const names[] = {"_NET_SUPPORTED",
+                                      "_NET_SUPPORTING_WM_CHECK",
+                                      "_NET_WM_STATE",
+                                      "_NET_WM_STATE_ABOVE",
+                                      "_NET_WM_STATE_SKIP_TASKBAR",
+                                      "_NET_WM_STATE_SKIP_PAGER",
+                                      "_NET_WM_MOVERESIZE",
+                                      "_NET_WM_ICON",
+                                      "_NET_WM_NAME",
+                                      "_NET_WM_PID",
+                                      "UTF8_STRING",
+                                      "_MOTIF_WM_HINTS"};
   static_assert(sizeof names / sizeof names[0] == sizeof(Atoms) / sizeof(Atom));
   std::array<Atom, sizeof(Atoms) / sizeof(Atom)> atoms{};
   XInternAtoms(x.display, const_cast<char**>(names), static_cast<int>(atoms.size()), False,
@@ -267,9 +274,8 @@ void StorePixel(XImage* image, int x, int y, unsigned long pixel) {
 void CreateImage(HWND w) {
   X11& x = State();
   const int width = w->form->ClientWidthPixels(), height = w->form->ClientHeightPixels();
-  w->image = XCreateImage(x.display, x.visual, static_cast<unsigned>(x.depth), ZPixmap, 0,
-                          nullptr, static_cast<unsigned>(width), static_cast<unsigned>(height),
-                          32, 0);
+  w->image = XCreateImage(x.display, x.visual, static_cast<unsigned>(x.depth), ZPixmap, 0, nullptr,
+                          static_cast<unsigned>(width), static_cast<unsigned>(height), 32, 0);
   w->imageBytes.assign(static_cast<std::size_t>(w->image->bytes_per_line) * height, 0);
   w->image->data = w->imageBytes.data();
   for (int y = 0; y < height; ++y)
@@ -310,8 +316,8 @@ void FlushAll() {
 void OnExpose(XEvent& e) {
   HWND w = Find(e.xexpose.window);
   if (w == nullptr) return;
-  PutArea(w, {e.xexpose.x, e.xexpose.y, e.xexpose.x + e.xexpose.width,
-              e.xexpose.y + e.xexpose.height});
+  PutArea(
+      w, {e.xexpose.x, e.xexpose.y, e.xexpose.x + e.xexpose.width, e.xexpose.y + e.xexpose.height});
 }
 
 // Where the window's client area really is on the root window.
@@ -422,14 +428,22 @@ void OnButtonPress(XEvent& e) {
   if (w == nullptr) return;
   std::int16_t button = 0;
   switch (b.button) {
-    case Button1: button = runtime::vbLeftButton; break;
-    case Button2: button = runtime::vbMiddleButton; break;
-    case Button3: button = runtime::vbRightButton; break;
-    default: return;  // wheel and extra buttons
+    case Button1:
+      button = runtime::vbLeftButton;
+      break;
+    case Button2:
+      button = runtime::vbMiddleButton;
+      break;
+    case Button3:
+      button = runtime::vbRightButton;
+      break;
+    default:
+      return;  // wheel and extra buttons
   }
   if (button == runtime::vbLeftButton) {
     LastClick& last = x.lastClick;
-    const bool isDouble = last.armed && last.window == b.window && b.time - last.time <= kDoubleClickMs &&
+    const bool isDouble = last.armed && last.window == b.window &&
+                          b.time - last.time <= kDoubleClickMs &&
                           std::abs(b.x_root - last.x) <= kDoubleClickHalfSize &&
                           std::abs(b.y_root - last.y) <= kDoubleClickHalfSize;
     if (isDouble) {
@@ -577,7 +591,8 @@ void MoveByItself(HWND w, const PendingPress& press) {
     PumpOnce(-1, [&](XEvent& e) {
       if (e.type == MotionNotify) {
         XEvent latest = e;  // only the newest place matters
-        while (XCheckTypedEvent(x.display, MotionNotify, &latest)) {}
+        while (XCheckTypedEvent(x.display, MotionNotify, &latest)) {
+        }
         moveTo(latest.xmotion.x_root, latest.xmotion.y_root);
         return true;
       }
@@ -804,7 +819,7 @@ BOOL GetCursorPos(POINT* point) {
   const bool onScreen =
       XQueryPointer(OpenDisplay(), x.root, &rootReturn, &child, &rx, &ry, &wx, &wy, &mask);
   x.sentBefore = NextRequest(x.display);  // the reply came: every request before it went out
-  if (!onScreen) return FALSE;  // the pointer is on another screen
+  if (!onScreen) return FALSE;            // the pointer is on another screen
   *point = {rx, ry};
   return TRUE;
 }
@@ -850,11 +865,16 @@ int GetSystemMetrics(int index) {
   X11& x = State();
   Display* d = OpenDisplay();
   switch (index) {
-    case SM_CXSCREEN: return platform::ScreenWidthPixels();
-    case SM_CYSCREEN: return platform::PrimaryMonitor().height;
-    case SM_CXVIRTUALSCREEN: return DisplayWidth(d, x.screen);
-    case SM_CYVIRTUALSCREEN: return DisplayHeight(d, x.screen);
-    default: return 0;  // the virtual screen starts at the root's origin
+    case SM_CXSCREEN:
+      return platform::ScreenWidthPixels();
+    case SM_CYSCREEN:
+      return platform::PrimaryMonitor().height;
+    case SM_CXVIRTUALSCREEN:
+      return DisplayWidth(d, x.screen);
+    case SM_CYVIRTUALSCREEN:
+      return DisplayHeight(d, x.screen);
+    default:
+      return 0;  // the virtual screen starts at the root's origin
   }
 }
 
