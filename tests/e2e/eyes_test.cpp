@@ -3,6 +3,7 @@
 // manager and under openbox, each on an X server and with a program copy of its own.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -344,6 +346,98 @@ INSTANTIATE_TEST_SUITE_P(WindowManagers, PupilTest,
                            return e2e::TestNameOf(std::get<0>(info.param)) + "_" +
                                   std::get<1>(info.param).name;
                          });
+
+// ---- How soon the eyes follow --------------------------------------------------------------
+
+// The program asks the server where the pointer is only after a device moved it, and once a
+// second whatever happened. So a pointer that has rested is followed within a few ticks when a
+// device moves it, and a pointer that a program warps (no device moves) within about a second.
+class FollowTest : public ProgramOnServer, public testing::Test {
+ protected:
+  // Long enough for the program to find the pointer still and stop asking for it (four ticks),
+  // short enough that its once-a-second question is still most of a second away.
+  static constexpr Milliseconds kRest{500};
+
+  void SetUp() override {
+    Start(WindowManager::kNone);
+    if (HasFatalFailure()) return;
+    const Rect client = ClientRect();
+    left_ = {0, client.y + kLeftEye.y};
+    right_ = {server_->width() - 1, client.y + kLeftEye.y};
+    // The left pupil's place with the pointer far right, then far left: the two looks.
+    server_->MovePointer(right_);
+    ASSERT_TRUE(Settle(&looking_right_)) << "the pupils never settled with the pointer right";
+    server_->MovePointer(left_);
+    ASSERT_TRUE(WaitForLook(looking_right_.dx - 2, false, kRedrawTimeout))
+        << "the pupils never turned left";
+    ASSERT_TRUE(Settle(&looking_left_));
+  }
+  void TearDown() override { Stop(HasFailure()); }
+
+  std::optional<Offset> LeftPupil() { return FindPupils(CaptureClient()).left; }
+
+  // Waits until two captures 150 ms apart agree on the left pupil; gives its place.
+  bool Settle(Offset* offset) {
+    std::optional<Offset> last;
+    return WaitUntil(
+        [&] {
+          const std::optional<Offset> now = LeftPupil();
+          const bool same = now && last && std::fabs(now->dx - last->dx) < 0.01 &&
+                            std::fabs(now->dy - last->dy) < 0.01;
+          last = now;
+          if (same) *offset = *now;
+          return same;
+        },
+        kRedrawTimeout, Milliseconds(150));
+  }
+
+  // Waits until the left pupil's dx is at least (`right`) or at most `edge`; false on timeout.
+  bool WaitForLook(double edge, bool right, Milliseconds timeout) {
+    return WaitUntil(
+        [&] {
+          const std::optional<Offset> now = LeftPupil();
+          return now && (right ? now->dx >= edge : now->dx <= edge);
+        },
+        timeout, Milliseconds(10));
+  }
+
+  // Milliseconds the left pupil took to look the other way after `move` (none: not in time).
+  std::optional<long> TimeToTurn(bool toRight, const std::function<void()>& move,
+                                 Milliseconds timeout) {
+    const auto start = std::chrono::steady_clock::now();
+    move();
+    const double edge = toRight ? looking_right_.dx - 0.5 : looking_left_.dx + 0.5;
+    if (!WaitForLook(edge, toRight, timeout)) return std::nullopt;
+    return std::chrono::duration_cast<Milliseconds>(std::chrono::steady_clock::now() - start)
+        .count();
+  }
+
+  Point left_, right_;
+  Offset looking_right_, looking_left_;
+};
+
+TEST_F(FollowTest, AfterARestADeviceMoveIsFollowedWithinAFewTicks) {
+  // Several times: a miss by a once-a-second question would show in most of them.
+  for (int i = 0; i < 4; ++i) {
+    const bool toRight = i % 2 == 0;
+    std::this_thread::sleep_for(kRest);
+    const std::optional<long> took = TimeToTurn(
+        toRight, [&] { server_->MovePointer(toRight ? right_ : left_); }, kRedrawTimeout);
+    ASSERT_TRUE(took) << "move " << i << ": the pupils never turned";
+    EXPECT_LT(*took, 450) << "move " << i << ": after a rest the pupils took " << *took
+                          << " ms to turn; the timer ticks every 70 ms";
+  }
+}
+
+TEST_F(FollowTest, AWarpedPointerIsFollowedWithinAboutASecond) {
+  for (int i = 0; i < 2; ++i) {
+    const bool toRight = i % 2 == 0;
+    std::this_thread::sleep_for(kRest);
+    const std::optional<long> took = TimeToTurn(
+        toRight, [&] { server_->WarpPointer(toRight ? right_ : left_); }, Milliseconds(2500));
+    EXPECT_TRUE(took) << "warp " << i << ": the pupils did not turn within 2.5 s";
+  }
+}
 
 }  // namespace
 }  // namespace e2e

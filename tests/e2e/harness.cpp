@@ -553,6 +553,11 @@ void XServer::MovePointer(Point to) const {
   XSync(display_, False);
 }
 
+void XServer::WarpPointer(Point to) const {
+  XWarpPointer(display_, None, root(), 0, 0, 0, 0, to.x, to.y);
+  XSync(display_, False);
+}
+
 void XServer::MovePointerSmoothly(Point to, int steps, Milliseconds pause) const {
   const Point from = PointerPosition();
   steps = std::max(steps, 1);

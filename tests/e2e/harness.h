@@ -145,6 +145,8 @@ class XServer {
 
   // The pointer, moved by real (XTest) motion events, as a mouse would.
   void MovePointer(Point to) const;
+  // Warps the pointer as a program does (XWarpPointer): no device moved, so no raw motion.
+  void WarpPointer(Point to) const;
   // Moves in `steps` even steps from the current position, `pause` between them.
   void MovePointerSmoothly(Point to, int steps = 10, Milliseconds pause = Milliseconds(10)) const;
   Point PointerPosition() const;

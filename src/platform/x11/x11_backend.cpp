@@ -1,15 +1,17 @@
-// The X11 backend (Xlib, with the XShape and RandR extensions).
+// The X11 backend (Xlib, with the XShape, RandR and XInput 2 extensions).
 //
-// One connection, one thread. RunEventLoop waits on the connection's file descriptor with a
-// timeout that ends at the next timer deadline, so the program sleeps between ticks and never
-// busy-waits. X events go through a table of small handlers (Expose repaints from the copy of
-// the pixels the server already has, ButtonPress becomes MouseDown or DblClick, and so on).
-// After every batch of events and ticks the forms' changed pixels are sent, and only those.
+// One thread, one connection waited on (and a second, never waited on, that hears the pointer
+// move). RunEventLoop waits on the connection's file descriptor with a timeout that ends at the
+// next timer deadline, so the program sleeps between ticks and never busy-waits. X events go
+// through a table of small handlers (Expose repaints from the copy of the pixels the server already
+// has, ButtonPress becomes MouseDown or DblClick, and so on). After every batch of events and ticks
+// the forms' changed pixels are sent, and only those.
 //
 // The Win32-named services the program calls (GetCursorPos, GetWindowRect, SetWindowPos,
 // SetWindowRgn, ReleaseCapture, SendMessageA) are implemented at the end of this file. The
 // window's place is kept from the events the server sends, so reading it costs no round trip;
-// the only round trip of a tick is the pointer query.
+// the only round trip of a tick is the pointer query, made only when a second connection has
+// heard a device move the pointer (motion_hint.h) or the last answer is a second old.
 //
 // Start reading at RunEventLoop, then CreateFormWindow and the caption press (SendMessageA).
 #include <X11/XKBlib.h>
@@ -35,6 +37,7 @@
 #include "platform/posix/instance.h"
 #include "platform/posix/process.h"
 #include "platform/posix/region.h"
+#include "platform/x11/motion_hint.h"
 
 struct HWND__ {
   runtime::Form* form = nullptr;
@@ -47,7 +50,7 @@ struct HWND__ {
   std::int64_t lastRaiseMs = -1000000;  // when the window last raised itself above a cover
   bool dirty = false;
   HRGN region = nullptr;    // the window's shape, owned once set
-  XImage* image = nullptr;  // the pixels the server has, in its format
+  XImage* image = nullptr;  // one band of the pixels, in the server's format, on their way
   std::vector<char> imageBytes;
 };
 
@@ -58,6 +61,9 @@ constexpr Time kDoubleClickMs = 500;
 constexpr int kDoubleClickHalfSize = 2;  // a 4 x 4 pixel rectangle around the first press
 constexpr int kDragThreshold = 4;
 constexpr std::int64_t kRaiseIntervalMs = 500;
+// However still the devices are, the pointer is asked for this often: a program may have
+// warped it, which no device reports.
+constexpr std::int64_t kPointerRecheckMs = 1000;
 
 constexpr long kMoveResizeMove = 8;  // _NET_WM_MOVERESIZE_MOVE
 constexpr long kNetWmStateAdd = 1;
@@ -96,6 +102,12 @@ struct X11 {
   PendingPress press;
   LastClick lastClick;
   bool ended = false;
+  // Where the pointer was when last asked, kept while no device moves it.
+  x11::MotionHint motionHint;
+  bool pointerKnown = false;
+  bool pointerOnScreen = false;
+  POINT pointer{};
+  std::int64_t pointerAskedMs = 0;
 };
 
 X11& State() {
@@ -271,23 +283,36 @@ void StorePixel(XImage* image, int x, int y, unsigned long pixel) {
   }
 }
 
+// The window's pixels go to the server a band of rows at a time, converted to its format in
+// one band-sized image, so the program keeps no second copy of them.
+constexpr int kBandRows = 16;
+
 void CreateImage(HWND w) {
   X11& x = State();
-  const int width = w->form->ClientWidthPixels(), height = w->form->ClientHeightPixels();
+  const int width = w->form->ClientWidthPixels();
   w->image = XCreateImage(x.display, x.visual, static_cast<unsigned>(x.depth), ZPixmap, 0, nullptr,
-                          static_cast<unsigned>(width), static_cast<unsigned>(height), 32, 0);
-  w->imageBytes.assign(static_cast<std::size_t>(w->image->bytes_per_line) * height, 0);
+                          static_cast<unsigned>(width), kBandRows, 32, 0);
+  w->imageBytes.assign(static_cast<std::size_t>(w->image->bytes_per_line) * kBandRows, 0);
   w->image->data = w->imageBytes.data();
-  for (int y = 0; y < height; ++y)
-    for (int px = 0; px < width; ++px)
-      StorePixel(w->image, px, y, ServerPixel(w->form->SurfacePixel(px, y)));
 }
 
-void PutArea(HWND w, const runtime::PixelRect& r) {
-  if (!w->mapped || r.Empty()) return;
+// Sends the form's pixels in `area` (clipped to the client area) to the window.
+void PutArea(HWND w, const runtime::PixelRect& area) {
+  if (!w->mapped) return;
+  const runtime::PixelRect r{std::max(area.left, 0), std::max(area.top, 0),
+                             std::min(area.right, w->form->ClientWidthPixels()),
+                             std::min(area.bottom, w->form->ClientHeightPixels())};
+  if (r.Empty()) return;
   X11& x = State();
-  XPutImage(x.display, w->xid, x.gc, w->image, r.left, r.top, r.left, r.top,
-            static_cast<unsigned>(r.right - r.left), static_cast<unsigned>(r.bottom - r.top));
+  for (int top = r.top; top < r.bottom; top += kBandRows) {
+    const int rows = std::min(kBandRows, r.bottom - top);
+    for (int y = 0; y < rows; ++y) {
+      const COLORREF* row = w->form->SurfaceRow(top + y);
+      for (int px = r.left; px < r.right; ++px) StorePixel(w->image, px, y, ServerPixel(row[px]));
+    }
+    XPutImage(x.display, w->xid, x.gc, w->image, r.left, 0, r.left, top,
+              static_cast<unsigned>(r.right - r.left), static_cast<unsigned>(rows));
+  }
 }
 
 // Sends what the form changed since the last flush, and nothing when no pixel changed.
@@ -296,14 +321,7 @@ void FlushWindow(HWND w) {
   w->dirty = false;
   std::array<runtime::PixelRect, runtime::Form::kMaxDirty> dirty;
   const int count = w->form->TakeDirty(dirty);
-  for (int i = 0; i < count; ++i) {
-    const runtime::PixelRect& r = dirty[static_cast<std::size_t>(i)];
-    for (int y = r.top; y < r.bottom; ++y) {
-      const COLORREF* row = w->form->SurfaceRow(y);
-      for (int px = r.left; px < r.right; ++px) StorePixel(w->image, px, y, ServerPixel(row[px]));
-    }
-    PutArea(w, r);
-  }
+  for (int i = 0; i < count; ++i) PutArea(w, dirty[static_cast<std::size_t>(i)]);
 }
 
 void FlushAll() {
@@ -527,7 +545,7 @@ void PumpOnce(int limitMs, Filter&& filter) {
   FlushAll();
   SendRequests();
   // Only read from the connection when poll says there is something: a quiet tick then costs
-  // one poll and the pointer query, and no reads that would find nothing.
+  // one poll and one read of the motion hint, and no reads that would find nothing.
   if (XEventsQueued(x.display, QueuedAlready) == 0) {
     pollfd fd{ConnectionNumber(x.display), POLLIN, 0};
     if (poll(&fd, 1, MsToNextTimer(limitMs)) > 0) XEventsQueued(x.display, QueuedAfterReading);
@@ -810,17 +828,31 @@ bool IsPreviousInstanceRunning() {
 
 // --- The Win32-named services ---------------------------------------------------------------
 
+// Asks the server unless the motion hint knows the pointer has not moved since the last
+// answer, and that answer is less than a second old.
 BOOL GetCursorPos(POINT* point) {
   if (point == nullptr) return FALSE;
   X11& x = State();
-  Window rootReturn, child;
-  int rx = 0, ry = 0, wx, wy;
-  unsigned mask;
-  const bool onScreen =
-      XQueryPointer(OpenDisplay(), x.root, &rootReturn, &child, &rx, &ry, &wx, &wy, &mask);
-  x.sentBefore = NextRequest(x.display);  // the reply came: every request before it went out
-  if (!onScreen) return FALSE;            // the pointer is on another screen
-  *point = {rx, ry};
+  Display* d = OpenDisplay();
+  if (!x.pointerKnown) x.motionHint.Open(d);
+  const bool moved = x.motionHint.Moved();
+  const std::int64_t now = NowMs();
+  if (moved || !x.pointerKnown || now - x.pointerAskedMs >= kPointerRecheckMs) {
+    Window rootReturn, child;
+    int rx = 0, ry = 0, wx, wy;
+    unsigned mask;
+    const bool onScreen = XQueryPointer(d, x.root, &rootReturn, &child, &rx, &ry, &wx, &wy, &mask);
+    x.sentBefore = NextRequest(d);  // the reply came: every request before it went out
+    const bool changed =
+        !x.pointerKnown || onScreen != x.pointerOnScreen || rx != x.pointer.x || ry != x.pointer.y;
+    x.pointerOnScreen = onScreen;
+    x.pointer = {rx, ry};
+    x.pointerKnown = true;
+    x.pointerAskedMs = now;
+    x.motionHint.Answered(changed);
+  }
+  if (!x.pointerOnScreen) return FALSE;  // the pointer is on another screen
+  *point = x.pointer;
   return TRUE;
 }
 
