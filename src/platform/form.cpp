@@ -64,6 +64,7 @@ Picture Picture::FromBmp(std::span<const std::uint8_t> file) {
       picture.pixels_[static_cast<std::size_t>(y) * width + x] = red | green << 8 | blue << 16;
     }
   }
+  picture.handle_ = 1;
   return picture;
 }
 
@@ -92,6 +93,7 @@ void Form::EnsureLoaded() {
 
   window_ = platform::CreateFormWindow(*this);
   if (window_ == nullptr) Fail(ErrorCode::InvalidCall);
+  design_.picture.ReleasePixels();  // the form's images hold them from now on
   try {
     Load();
   } catch (const Failure&) {

@@ -54,12 +54,17 @@ class Picture {
   static Picture FromBmp(std::span<const std::uint8_t> file);
 
   // Zero when there is no picture.
-  std::uintptr_t Handle() const { return pixels_.empty() ? 0 : 1; }
+  std::uintptr_t Handle() const { return handle_; }
   int Width() const { return width_; }
   int Height() const { return height_; }
   COLORREF Pixel(int x, int y) const { return pixels_[static_cast<std::size_t>(y) * width_ + x]; }
 
+  // Frees the pixels once a form has copied them into its own image; the handle and the size
+  // stay, Pixel may no longer be called.
+  void ReleasePixels() { std::vector<COLORREF>().swap(pixels_); }
+
  private:
+  std::uintptr_t handle_ = 0;
   int width_ = 0;
   int height_ = 0;
   std::vector<COLORREF> pixels_;
