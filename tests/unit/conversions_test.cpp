@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <string>
 
@@ -58,12 +59,29 @@ class CLngTest : public ::testing::TestWithParam<RoundCase> {};
 
 TEST_P(CLngTest, RoundsHalvesToEven) { EXPECT_EQ(CLng(GetParam().value), GetParam().expected); }
 
-INSTANTIATE_TEST_SUITE_P(Values, CLngTest,
-                         ::testing::Values(RoundCase{0.5, 0}, RoundCase{1.5, 2}, RoundCase{2.5, 2},
-                                           RoundCase{-0.5, 0}, RoundCase{-1.5, -2},
-                                           RoundCase{28800, 28800}, RoundCase{1980.4, 1980},
-                                           RoundCase{2147483647.4, 2147483647},
-                                           RoundCase{-2147483648.5, -2147483648}));
+INSTANTIATE_TEST_SUITE_P(
+    Values, CLngTest,
+    ::testing::Values(RoundCase{0.5, 0}, RoundCase{1.5, 2}, RoundCase{2.5, 2}, RoundCase{-0.5, 0},
+                      RoundCase{-1.5, -2}, RoundCase{28800, 28800}, RoundCase{1980.4, 1980},
+                      RoundCase{2147483647.4, 2147483647}, RoundCase{-2147483648.5, -2147483648},
+                      // Next to a half, and next to zero.
+                      RoundCase{0.49999999999999994, 0}, RoundCase{-0.49999999999999994, 0},
+                      RoundCase{2.5000000000000004, 3}, RoundCase{-2.4999999999999996, -2},
+                      RoundCase{-3.5, -4}, RoundCase{-1e-300, 0},
+                      RoundCase{1073741823.5, 1073741824}, RoundCase{1073741824.5, 1073741824}));
+
+// The processor's own rounding (nearest, halves to even) agrees everywhere in range.
+TEST(CLngRounding, AgreesWithTheDefaultRoundingMode) {
+  std::uint64_t state = 0x9E3779B97F4A7C15u;
+  for (int i = 0; i < 200000; ++i) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    const double scale = std::ldexp(1.0, static_cast<int>(state >> 59));  // up to 2^31
+    double value = (static_cast<double>(state >> 11) / 9007199254740992.0 * 2.0 - 1.0) * scale;
+    if (i % 4 == 0) value = std::floor(value) + 0.5;  // plenty of exact halves
+    if (std::fabs(value) >= 2147483647.0) continue;
+    ASSERT_EQ(CLng(value), static_cast<std::int32_t>(std::nearbyint(value))) << value;
+  }
+}
 
 TEST(CLngFailure, OutOfRangeOrNotANumber) {
   EXPECT_THROW(CLng(2147483647.5), Failure);
