@@ -246,22 +246,30 @@ void Form::Circle(float x, float y, float radius, COLORREF colour) {
   const int top = std::max(0, static_cast<int>(std::floor(cy - r - 0.5)));
   const int bottom = std::min(clientHeight_ - 1, static_cast<int>(std::ceil(cy + r + 0.5)));
 
+  // The eyes are drawn fourteen times a second, mostly over what is already there: the loop
+  // keeps to plain arithmetic and only notes the bounds of what really changed.
   PixelRect changed{clientWidth_, clientHeight_, 0, 0};
   for (int py = top; py <= bottom; ++py) {
+    const double dy = py - cy;
+    const double dy2 = dy * dy;
+    if (dy2 > outer) continue;
+    COLORREF* surfaceRow = surface_.data() + static_cast<std::size_t>(py) * clientWidth_;
+    COLORREF* persistentRow = persistent_.data() + static_cast<std::size_t>(py) * clientWidth_;
     for (int px = left; px <= right; ++px) {
-      const double dx = px - cx, dy = py - cy;
-      const double d2 = dx * dx + dy * dy;
+      const double dx = px - cx;
+      const double d2 = dx * dx + dy2;
       if (d2 > outer) continue;
       const bool onOutline = d2 > inner;
       if (!onOutline && !solid) continue;
       const COLORREF value = onOutline ? outline : fill;
-      const std::size_t at = static_cast<std::size_t>(py) * clientWidth_ + px;
       // Drawing with AutoRedraw on also lands in the persistent image; either way it shows.
-      if (autoRedraw_) persistent_[at] = value;
-      if (surface_[at] != value) {
-        surface_[at] = value;
-        changed = Union(changed, {px, py, px + 1, py + 1});
-      }
+      if (autoRedraw_) persistentRow[px] = value;
+      if (surfaceRow[px] == value) continue;
+      surfaceRow[px] = value;
+      changed.left = std::min(changed.left, px);
+      changed.right = std::max(changed.right, px + 1);
+      changed.top = std::min(changed.top, py);
+      changed.bottom = py + 1;
     }
   }
   if (!changed.Empty()) MarkDirty(changed);
@@ -296,7 +304,10 @@ int Form::TakeDirty(std::array<PixelRect, kMaxDirty>& out) {
       for (int x = r.left; x < r.right; ++x) {
         if (presented_[row + x] == surface_[row + x]) continue;
         presented_[row + x] = surface_[row + x];
-        changed = Union(changed, {x, y, x + 1, y + 1});
+        changed.left = std::min(changed.left, x);
+        changed.right = std::max(changed.right, x + 1);
+        changed.top = std::min(changed.top, y);
+        changed.bottom = y + 1;
       }
     }
     if (!changed.Empty()) out[static_cast<std::size_t>(count++)] = changed;
