@@ -214,7 +214,10 @@ std::string Dump(const std::string& path) {
   if (!in) return "missing";
   std::ostringstream bytes;
   bytes << in.rdbuf();
-  return "[" + Escape(bytes.str()) + "]";
+  std::string dump = "[";  // appended: GCC 12 at -O3 misreads "[" + std::string as an overlap
+  dump += Escape(bytes.str());
+  dump += ']';
+  return dump;
 }
 
 std::string Run(const std::string& base, const std::vector<Field>& f) {

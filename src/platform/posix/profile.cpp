@@ -758,7 +758,11 @@ class Content {
     const Line& line = span.line;
     if (line.hasValue && CString(line.value) == value) return std::nullopt;
     if (line.hasValue) return Edit{Offset(line.value), line.value.size(), std::string(value)};
-    return Edit{Offset(line.name) + line.name.size(), 0, "=" + std::string(value)};
+    // Built by appending: GCC 12 at -O3 misreads "=" + std::string(...) as an overlapping copy.
+    std::string text;
+    text.reserve(value.size() + 1);
+    text.append(1, '=').append(value);
+    return Edit{Offset(line.name) + line.name.size(), 0, std::move(text)};
   }
 
   // Where a view into the text starts.
