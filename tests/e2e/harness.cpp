@@ -25,6 +25,7 @@
 #include <cstring>
 #include <fstream>
 #include <iomanip>
+#include <iostream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -749,7 +750,23 @@ Program::Program(const XServer& server, Options options)
 
     const Milliseconds timeout = options_.window_timeout.value_or(
         command_.RunsUnderWine() ? kWineWindowTimeout : kNativeWindowTimeout);
-    if (options_.wait_for_window && WaitForWindow(timeout) == None) {
+    // Wine itself now and then fails to start a program in a fresh wineserver: it ends at once
+    // with status 1 and says nothing (the Windows program never ends with 1). That start alone
+    // is tried again, once, with a new wineserver.
+    auto wineFailedToStart = [&] {
+      return command_.RunsUnderWine() && HasExited() && *exit_status_ == 1 && Output().empty();
+    };
+    Window window = options_.wait_for_window ? WaitForWindow(timeout) : None;
+    if (options_.wait_for_window && window == None && wineFailedToStart()) {
+      std::cerr << "harness: wine ended at once with status 1; starting the program again\n";
+      pid_ = -1;
+      exit_status_.reset();
+      if (--g_wine_programs_alive == 0) EndWineServer(command_, output_path_);
+      pid_ = StartChild(launch);
+      ++g_wine_programs_alive;
+      window = WaitForWindow(timeout);
+    }
+    if (options_.wait_for_window && window == None) {
       std::string why = HasExited()
                             ? "it ended with status " + std::to_string(*exit_status_)
                             : "none appeared within " + std::to_string(timeout.count()) + " ms";
