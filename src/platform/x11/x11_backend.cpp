@@ -178,18 +178,13 @@ Display* OpenDisplay() {
   x.depth = DefaultDepth(x.display, x.screen);
   x.gc = DefaultGC(x.display, x.screen);
   // One round trip for all the names, in the order of the fields of Atoms.
-  static const char* const names[] = {"_NET_SUPPORTED",
-                                      "_NET_SUPPORTING_WM_CHECK",
-                                      "_NET_WM_STATE",
-                                      "_NET_WM_STATE_ABOVE",
-                                      "_NET_WM_STATE_SKIP_TASKBAR",
-                                      "_NET_WM_STATE_SKIP_PAGER",
-                                      "_NET_WM_MOVERESIZE",
-                                      "_NET_WM_ICON",
-                                      "_NET_WM_NAME",
-                                      "_NET_WM_PID",
-                                      "UTF8_STRING",
-                                      "_MOTIF_WM_HINTS"};
+  // clang-format off
+  static const char* const names[] = {
+      "_NET_SUPPORTED", "_NET_SUPPORTING_WM_CHECK", "_NET_WM_STATE",
+      "_NET_WM_STATE_ABOVE", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER",
+      "_NET_WM_MOVERESIZE", "_NET_WM_ICON", "_NET_WM_NAME", "_NET_WM_PID", "UTF8_STRING",
+      "_MOTIF_WM_HINTS"};
+  // clang-format on
   static_assert(sizeof names / sizeof names[0] == sizeof(Atoms) / sizeof(Atom));
   std::array<Atom, sizeof(Atoms) / sizeof(Atom)> atoms{};
   XInternAtoms(x.display, const_cast<char**>(names), static_cast<int>(atoms.size()), False,
@@ -609,8 +604,7 @@ void MoveByItself(HWND w, const PendingPress& press) {
     PumpOnce(-1, [&](XEvent& e) {
       if (e.type == MotionNotify) {
         XEvent latest = e;  // only the newest place matters
-        while (XCheckTypedEvent(x.display, MotionNotify, &latest)) {
-        }
+        while (XCheckTypedEvent(x.display, MotionNotify, &latest)) continue;
         moveTo(latest.xmotion.x_root, latest.xmotion.y_root);
         return true;
       }
