@@ -27,6 +27,8 @@ void MotionHint::Open(Display* main) {
 }
 
 void MotionHint::Listen(bool on) {
+  // What came after listening last stopped, before the server took that in, is stale.
+  if (on) Drain();
   unsigned char bits[XIMaskLen(XI_RawMotion)] = {};
   if (on) XISetMask(bits, XI_RawMotion);
   XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof bits), bits};
@@ -50,9 +52,7 @@ bool MotionHint::Drain() {
 bool MotionHint::Moved() {
   switch (state_) {
     case State::kOff:
-      return true;
     case State::kAsking:
-      Drain();  // what was still on its way when listening stopped
       return true;
     case State::kArming:
       heard_ = Drain() || heard_;
