@@ -3,6 +3,7 @@
 // manager and under openbox, each on an X server and with a program copy of its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -437,6 +438,83 @@ TEST_F(FollowTest, AWarpedPointerIsFollowedWithinAboutASecond) {
         toRight, [&] { server_->WarpPointer(toRight ? right_ : left_); }, Milliseconds(2500));
     EXPECT_TRUE(took) << "warp " << i << ": the pupils did not turn within 2.5 s";
   }
+}
+
+// ---- How often the eyes are redrawn ---------------------------------------------------------
+
+// The pointer circles the eyes, so that every tick finds it in another direction and redraws
+// both pupils, while the left eye is captured every few milliseconds: each change of its pixels
+// is one redraw the window showed. The timer ticks every 70 ms, about 14 times a second; the
+// bounds let a loaded machine lose a quarter of the ticks, and no more, so a timer at twice or
+// half the interval fails.
+class RedrawRateTest : public ProgramOnServer, public testing::Test {
+ protected:
+  void SetUp() override { Start(WindowManager::kNone); }
+  void TearDown() override { Stop(HasFailure()); }
+};
+
+TEST_F(RedrawRateTest, EyesAreRedrawnAbout14TimesASecondWhileThePointerMoves) {
+  // One turn of the pointer takes 330 ms, a number of ticks that is no whole one: consecutive
+  // ticks see it at least a fifth of a turn apart, which moves a pupil by more than a pixel.
+  constexpr double kTurnMs = 330;
+  constexpr double kRadius = 60;  // around the point between the eyes: both eyes look round
+  constexpr Milliseconds kWarmUp{600};
+  constexpr Milliseconds kMeasure{2500};
+  constexpr double kMinPerSecond = 10.5;
+  constexpr double kMaxPerSecond = 20.0;
+
+  const Rect client = ClientRect();
+  const Point centre{client.x + (kLeftEye.x + kRightEye.x) / 2, client.y + kLeftEye.y};
+  const Rect left_eye{client.x + kLeftEye.x - kEyeRadius, client.y + kLeftEye.y - kEyeRadius,
+                      2 * kEyeRadius + 1, 2 * kEyeRadius + 1};
+  const Point eye_in_capture{kEyeRadius, kEyeRadius};
+  auto same = [](const Image& a, const Image& b) {
+    if (a.width() != b.width() || a.height() != b.height()) return false;
+    for (int y = 0; y < a.height(); ++y)
+      for (int x = 0; x < a.width(); ++x)
+        if (a.At(x, y) != b.At(x, y)) return false;
+    return true;
+  };
+
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
+  const auto measure_from = start + kWarmUp;
+  const auto measure_to = measure_from + kMeasure;
+  Image last;
+  int redraws = 0;
+  Milliseconds longest_gap{0};
+  auto last_capture = start;
+  for (auto now = start; now < measure_to; now = Clock::now()) {
+    const double turns = std::chrono::duration<double, std::milli>(now - start).count() / kTurnMs;
+    const double angle = 2 * 3.14159265358979 * turns;
+    server_->MovePointer({centre.x + static_cast<int>(std::lround(kRadius * std::cos(angle))),
+                          centre.y + static_cast<int>(std::lround(kRadius * std::sin(angle)))});
+    Image eye = server_->Capture(left_eye);
+    const auto captured = Clock::now();
+    // A capture without a whole pupil caught the eye half drawn; the next one will do.
+    if (PupilOffset(eye, eye_in_capture)) {
+      if (captured >= measure_from) {
+        if (last.width() != 0 && !same(eye, last)) ++redraws;
+        longest_gap = std::max(longest_gap,
+                               std::chrono::duration_cast<Milliseconds>(captured - last_capture));
+      }
+      last = std::move(eye);
+      last_capture = captured;
+    }
+    std::this_thread::sleep_for(Milliseconds(3));
+  }
+
+  const double per_second = redraws / std::chrono::duration<double>(kMeasure).count();
+  RecordProperty("redraws_per_second", std::to_string(per_second));
+  std::cout << redraws << " redraws in " << kMeasure.count() << " ms: " << per_second
+            << " a second; longest gap between two captures " << longest_gap.count() << " ms\n";
+  EXPECT_GE(per_second, kMinPerSecond)
+      << "the eyes were redrawn " << redraws << " times in " << kMeasure.count()
+      << " ms while the pointer moved; a 70 ms tick redraws them about 14 times a second"
+      << " (longest gap between two captures: " << longest_gap.count() << " ms)";
+  EXPECT_LE(per_second, kMaxPerSecond)
+      << "the eyes were redrawn " << redraws << " times in " << kMeasure.count()
+      << " ms; a 70 ms tick redraws them about 14 times a second";
 }
 
 }  // namespace
