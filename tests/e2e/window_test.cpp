@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -342,6 +343,40 @@ TEST_P(DogWindowTest, TravelUnderTheDragThresholdLeavesItInPlace) {
   EXPECT_FALSE(program_->ReadSettings().has_value()) << "a click wrote the settings file";
 }
 
+// A travel of exactly the drag threshold, on either axis and either way, starts a drag: the
+// window then follows the pointer, here back to a place within the threshold of the press,
+// where a pointer that had never gone that far would have left it.
+TEST_P(DogWindowTest, TravelOfExactlyTheDragThresholdStartsADrag) {
+  if (UnderWine()) {
+    GTEST_SKIP() << "Wine's own move loop has no drag threshold: any travel moves the window";
+  }
+  ASSERT_NO_FATAL_FAILURE(StartProgram());
+  struct Travel {
+    Point out;   // from the press: exactly the threshold on one axis
+    Point back;  // then here, short of the threshold on both axes
+  };
+  const Travel travels[] = {{{kDragThreshold, 0}, {0, kDragThreshold - 1}},
+                            {{0, -kDragThreshold}, {-(kDragThreshold - 1), 0}}};
+  for (const Travel& travel : travels) {
+    const Point start = Place();
+    const Point press = OnScreen(kGrip);
+    server_->PressButtonAt(press);
+    std::this_thread::sleep_for(Milliseconds(30));
+    server_->MovePointer(press + travel.out);
+    // Time for the drag to begin (under a window manager, for it to take the pointer).
+    std::this_thread::sleep_for(Quiet());
+    server_->MovePointer(press + travel.back);
+    const Point held = WaitForPlace(start + travel.back);
+    server_->ReleaseButton();
+    EXPECT_EQ(held, start + travel.back)
+        << "pressed at " << press << ", moved by " << travel.out << ", then by " << travel.back
+        << " from the press: the drag should have started at the first travel";
+    EXPECT_EQ(WaitForPlace(start + travel.back), start + travel.back);
+    std::this_thread::sleep_for(Quiet());
+  }
+  EXPECT_FALSE(program_->HasExited()) << "status " << program_->ExitStatus().value_or(-1);
+}
+
 // Right and middle clicks, even with motion, change nothing.
 TEST_P(DogWindowTest, RightAndMiddleClicksChangeNothing) {
   ASSERT_NO_FATAL_FAILURE(StartProgram());
@@ -474,6 +509,84 @@ TEST_P(DogWindowTest, DoubleClickRightAfterStartStoresThePlaceItOpenedAt) {
 INSTANTIATE_TEST_SUITE_P(WindowManagers, DogWindowTest,
                          testing::Values(WindowManager::kNone, WindowManager::kOpenbox),
                          [](const auto& info) { return e2e::TestNameOf(info.param); });
+
+// ---- Two clicks: a double-click or not -------------------------------------------------------
+
+// Two left clicks on the face are a double-click only when the second comes within the
+// double-click time (500 ms) and within two pixels of the first; otherwise they are two single
+// clicks, which leave the program running and write nothing. The gaps keep well clear of the
+// time (a loaded machine only makes them longer), the places just either side of the distance.
+struct ClickPair {
+  const char* name;
+  Milliseconds gap;  // from the first release to the second press; each click holds 20 ms
+  Point second;      // the second click's place, from the first
+  bool is_double;
+};
+
+void PrintTo(const ClickPair& pair, std::ostream* out) { *out << pair.name; }
+
+const ClickPair kClickPairs[] = {
+    {"WellWithinTheTime", Milliseconds(250), {0, 0}, true},
+    {"PastTheTime", Milliseconds(750), {0, 0}, false},
+    {"OnePixelApart", Milliseconds(60), {1, -1}, true},
+    {"ThreePixelsApartAcross", Milliseconds(60), {3, 0}, false},
+    {"ThreePixelsApartDown", Milliseconds(60), {0, 3}, false},
+};
+
+class TwoClicksTest : public testing::TestWithParam<ClickPair> {
+ protected:
+  void TearDown() override {
+    if (HasFailure() && program_) std::cout << "program output:\n" << program_->Output();
+    program_.reset();
+    server_.reset();
+  }
+  std::unique_ptr<XServer> server_;
+  std::unique_ptr<Program> program_;
+};
+
+TEST_P(TwoClicksTest, DoubleClickOnlyWithinTheTimeAndTheDistance) {
+  const ClickPair& pair = GetParam();
+  server_ = std::make_unique<XServer>();
+  program_ = std::make_unique<Program>(*server_);
+  const Milliseconds placement = UnderWine() ? Milliseconds(10'000) : Milliseconds(3000);
+  const Point place = FirstRunPlace(*server_);
+  ASSERT_TRUE(e2e::WaitUntil(
+      [&] {
+        const std::optional<Rect> client = program_->ClientRect();
+        return client && Point{client->x, client->y} == place;
+      },
+      placement))
+      << "the window did not open at " << place;
+
+  const Point first = place + kGrip;
+  server_->MovePointer(first);
+  const auto pressed = std::chrono::steady_clock::now();
+  server_->Click();
+  std::this_thread::sleep_for(pair.gap);
+  server_->MovePointer(first + pair.second);
+  const auto pressed_again = std::chrono::steady_clock::now();
+  server_->Click();
+  const long apart =
+      static_cast<long>(std::chrono::duration_cast<Milliseconds>(pressed_again - pressed).count());
+
+  if (pair.is_double) {
+    const Milliseconds timeout = UnderWine() ? Milliseconds(20'000) : Milliseconds(5000);
+    ASSERT_TRUE(program_->WaitForExit(timeout))
+        << "two clicks " << apart << " ms and " << pair.second
+        << " px apart should be a double-click, which ends the program";
+    EXPECT_EQ(program_->ExitStatus(), 0);
+    EXPECT_TRUE(program_->ReadSettings().has_value()) << "the double-click stored nothing";
+  } else {
+    std::this_thread::sleep_for(UnderWine() ? Milliseconds(1500) : Milliseconds(700));
+    EXPECT_FALSE(program_->HasExited()) << "two clicks " << apart << " ms and " << pair.second
+                                        << " px apart were taken for a double-click; status "
+                                        << program_->ExitStatus().value_or(-1);
+    EXPECT_FALSE(program_->ReadSettings().has_value()) << "two single clicks wrote the settings";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Clicks, TwoClicksTest, testing::ValuesIn(kClickPairs),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Only under a window manager ------------------------------------------------------------
 
