@@ -124,6 +124,15 @@ const PlacementCase kPlacementCases[] = {
      [](const XServer&) {
        return Point{0, 0};
      }},
+    // Twips that are no whole pixel round to the nearest one: 24113 and 4522 twips are 1607.53
+    // and 301.47 pixels. The place lies right of the screen's height, on a screen wider than
+    // high, and stays.
+    {"FarRightInPartPixels", "Top=4522\r\nLeft=24113\r\n",
+     [](const XServer&) {
+       return Point{1608, 301};
+     }},
+    // 18000 twips are 1200 pixels: below the screen, though within its width.
+    {"BelowTheScreen", "Top=18000\r\nLeft=3000\r\n", FirstRunPlace},
     // 99999 twips are 6666 pixels: below and right of a 1920 x 1080 screen, wholly out of sight.
     {"WhollyOffScreen", "Top=99999\r\nLeft=99999\r\n", FirstRunPlace},
     {"WhollyOffScreenToTheLeft", "Top=0\r\nLeft=-9999\r\n", FirstRunPlace},

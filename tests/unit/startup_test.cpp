@@ -70,6 +70,17 @@ INSTANTIATE_TEST_SUITE_P(
                       "[Tavik's Ozzlebeck]\nTop=1E400\nLeft=-9e999\n", 0, 0},
         PlacementCase{"PartlyOffScreenStays", "[Tavik's Ozzlebeck]\nTop=-900\nLeft=-1500\n", -900,
                       -1500},
+        // Twips that are no whole pixel go to the nearest one, halves to the even one:
+        // 757 and 1508 twips are 50.47 and 100.53 px; 1507.5 and 1522.5 are 100.5 and 101.5.
+        PlacementCase{"PartPixelsRoundToTheNearest", "[Tavik's Ozzlebeck]\nTop=757\nLeft=1508\n",
+                      750, 1515},
+        PlacementCase{"HalfPixelsRoundToEven", "[Tavik's Ozzlebeck]\nTop=1507.5\nLeft=1522.5\n",
+                      1500, 1530},
+        // On a 1920 x 1080 screen: right of x 1080 is still on it, below y 1080 is not.
+        PlacementCase{"FarRightOnAWideScreenStays", "[Tavik's Ozzlebeck]\nTop=4522\nLeft=24113\n",
+                      4515, 24120},
+        PlacementCase{"BelowTheScreenWithinItsWidth", "[Tavik's Ozzlebeck]\nTop=18000\nLeft=3000\n",
+                      0, 13410},
         PlacementCase{"WhollyOffScreenToTheRight", "[Tavik's Ozzlebeck]\nTop=0\nLeft=28800\n", 0,
                       13410},
         PlacementCase{"WhollyOffScreenAbove", "[Tavik's Ozzlebeck]\nTop=-2385\nLeft=600\n", 0,
