@@ -129,6 +129,70 @@ TEST_F(FormTest, OnlyPixelsThatChangeAreReportedDirty) {
   EXPECT_EQ(form.TakeDirty(dirty), 2);  // two separate areas, not their union
 }
 
+// A backend copies only the areas TakeDirty gives. Whatever a round draws (more separate areas
+// than it hands out, areas that overlap, drawings that undo each other), the copy must then
+// show exactly the surface.
+TEST_F(FormTest, TheDirtyAreasCoverEveryChangedPixel) {
+  runtime::Form form(SmallDesign());
+  form.hWnd();  // loaded: the surface exists
+  const int width = form.ClientWidthPixels(), height = form.ClientHeightPixels();
+  std::vector<COLORREF> shown(static_cast<std::size_t>(width) * height);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      shown[static_cast<std::size_t>(y) * width + x] = form.SurfacePixel(x, y);
+
+  struct Dot {
+    float x, y, radius;
+    COLORREF colour;
+  };
+  // Seven areas apart from each other (more than kMaxDirty), then overlapping ones, then a
+  // round whose first and last drawings are far apart and another that ends as it began.
+  const std::vector<std::vector<Dot>> rounds = {
+      {{3, 3, 1, kRed},
+       {33, 26, 1, kRed},
+       {11, 3, 1, kRed},
+       {19, 3, 1, kRed},
+       {27, 3, 1, kRed},
+       {3, 26, 1, kRed},
+       {17, 17, 1, kRed}},
+      {{10, 10, 3, kBlue},
+       {13, 12, 3, kRed},
+       {30, 20, 2, kBlue},
+       {5, 25, 2, kBlue},
+       {36, 4, 2, kBlue},
+       {20, 27, 1, kBlue}},
+      {{2, 14, 1, kBlue},
+       {37, 14, 1, kBlue},
+       {20, 2, 1, kBlue},
+       {20, 27, 1, kRed},
+       {8, 20, 1, kRed},
+       {31, 9, 1, kRed}},
+      {{25, 15, 2, kGrey}, {25, 15, 2, kRed}, {3, 3, 1, kBlue}},
+  };
+  std::array<runtime::PixelRect, runtime::Form::kMaxDirty> dirty;
+  for (std::size_t round = 0; round < rounds.size(); ++round) {
+    for (const Dot& dot : rounds[round]) {
+      form.SetFillColor(dot.colour);
+      form.Circle(dot.x, dot.y, dot.radius, dot.colour);
+    }
+    const int count = form.TakeDirty(dirty);
+    ASSERT_LE(count, runtime::Form::kMaxDirty);
+    for (int i = 0; i < count; ++i) {
+      const runtime::PixelRect& r = dirty[static_cast<std::size_t>(i)];
+      ASSERT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= width && r.bottom <= height) << i;
+      for (int y = r.top; y < r.bottom; ++y)
+        for (int x = r.left; x < r.right; ++x)
+          shown[static_cast<std::size_t>(y) * width + x] = form.SurfacePixel(x, y);
+    }
+    int stale = 0;
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x)
+        if (shown[static_cast<std::size_t>(y) * width + x] != form.SurfacePixel(x, y)) ++stale;
+    EXPECT_EQ(stale, 0) << "round " << round << ": " << stale << " changed pixels lie outside the "
+                        << count << " dirty areas";
+  }
+}
+
 TEST_F(FormTest, PositionIsTwipsOfTheWindowsPixels) {
   runtime::Form form(SmallDesign());
   form.SetLeft(1500);
