@@ -44,7 +44,17 @@ std::optional<Offset> PupilOffset(const Image& client, Point eye) {
     }
   }
   if (count < kMinimumPupilPixels) return std::nullopt;
-  return Offset{sum_x / count, sum_y / count};
+  const Offset offset{sum_x / count, sum_y / count};
+  // A pupil is filled: around its centre every pixel is black, where a ring would be hollow.
+  const double cx = eye.x + offset.dx, cy = eye.y + offset.dy;
+  for (int y = eye.y - kEyeRadius; y <= eye.y + kEyeRadius; ++y) {
+    for (int x = eye.x - kEyeRadius; x <= eye.x + kEyeRadius; ++x) {
+      if (std::hypot(x - cx, y - cy) <= kPupilCoreRadius && client.At(x, y) != kBlack) {
+        return std::nullopt;
+      }
+    }
+  }
+  return offset;
 }
 
 std::ostream& operator<<(std::ostream& out, const Pupils& pupils) {

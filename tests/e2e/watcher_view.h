@@ -32,6 +32,9 @@ inline constexpr Rgb kBlack{0, 0, 0};
 inline constexpr double kPupilSearchRadius = kEyeRadius - 0.5;
 // A pupil of radius 5 has about 80 pixels; fewer means the eye is being redrawn.
 inline constexpr int kMinimumPupilPixels = 40;
+// Within this distance of the black pixels' centroid a pupil (radius 5) is black all through;
+// a ring, or a pupil half painted over, is not.
+inline constexpr double kPupilCoreRadius = 3.5;
 
 // The picture the program shows: OZZ_PICTURE when set, else the one in the source tree.
 std::filesystem::path PicturePath();
@@ -57,7 +60,8 @@ std::ostream& operator<<(std::ostream& out, const std::optional<Offset>& offset)
 
 // The centroid of the pupil in `client` (a capture of the client area) around the eye centre
 // `eye`: the pure-black pixels within kPupilSearchRadius of it. Nothing when there are fewer
-// than kMinimumPupilPixels of them, as while the eye is half drawn.
+// than kMinimumPupilPixels of them, as while the eye is half drawn, or when they are no filled
+// disc (a pixel within kPupilCoreRadius of the centroid is not black).
 std::optional<Offset> PupilOffset(const Image& client, Point eye);
 
 // Both pupils of one capture.
