@@ -11,7 +11,9 @@
 #include <X11/extensions/XTest.h>
 #include <X11/extensions/shape.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -686,6 +688,15 @@ bool ProgramCommand::RunsUnderWine() const {
 
 namespace {
 
+// Makes `path` belong to the user nobody (and the group nogroup), as an unprivileged run needs.
+void HandToNobody(const fs::path& path) {
+  const passwd* user = getpwnam("nobody");
+  const group* nogroup = getgrnam("nogroup");
+  if (user == nullptr) Fail("there is no user nobody to run the program as");
+  const gid_t gid = nogroup != nullptr ? nogroup->gr_gid : user->pw_gid;
+  if (chown(path.c_str(), user->pw_uid, gid) != 0) Fail(ErrnoText("chown " + path.string()));
+}
+
 int g_wine_programs_alive = 0;
 int g_program_runs = 0;
 
@@ -739,7 +750,14 @@ Program::Program(const XServer& server, Options options)
 
     output_path_ = server_.work_folder() / ("program-" + std::to_string(++g_program_runs) + ".log");
     ChildLaunch launch;
-    launch.argv = command_.launcher;
+    if (options_.unprivileged && geteuid() == 0) {
+      if (command_.RunsUnderWine())
+        Fail("an unprivileged run under Wine needs a prefix of its own");
+      HandToNobody(folder_);
+      HandToNobody(executable_);
+      launch.argv = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"};
+    }
+    launch.argv.insert(launch.argv.end(), command_.launcher.begin(), command_.launcher.end());
     launch.argv.push_back(executable_.string());
     launch.argv.insert(launch.argv.end(), options_.arguments.begin(), options_.arguments.end());
     launch.environment = {{"DISPLAY", server_.name()}};

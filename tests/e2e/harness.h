@@ -251,6 +251,10 @@ class Program {
     const Program* same_copy_as = nullptr;
     // Defaults to OZZ_PROGRAM.
     std::optional<ProgramCommand> command;
+    // When the tests run as root, runs the program as `nobody` (through setpriv), with its
+    // folder and executable handed to that user, so that file permissions bind it. Not under
+    // Wine, whose prefix belongs to the user running the tests.
+    bool unprivileged = false;
   };
 
   // Copies, starts and (by default) waits for the window; throws std::runtime_error when the

@@ -130,7 +130,8 @@ struct BadSettings {
   void (*prepare)(const fs::path& settings) = nullptr;
   // Set for cases the Windows build under Wine does not hold to, with the reason.
   const char* not_under_wine = nullptr;
-  bool needs_non_root = false;
+  // Run as an unprivileged user, whom file permissions bind (root reads every file).
+  bool unprivileged = false;
 };
 
 void PrintTo(const BadSettings& settings, std::ostream* out) { *out << settings.name; }
@@ -260,7 +261,9 @@ class BadSettingsTest : public testing::TestWithParam<BadSettings> {
         *server_, Program::Options{.wait_for_window = false, .command = copy_only});
     ASSERT_TRUE(first_->WaitForExit(Milliseconds(5000)));
     settings.prepare(first_->SettingsPath());
-    program_ = std::make_unique<Program>(*server_, Program::Options{.same_copy_as = first_.get()});
+    program_ = std::make_unique<Program>(
+        *server_,
+        Program::Options{.same_copy_as = first_.get(), .unprivileged = settings.unprivileged});
   }
 
   std::string content_;
@@ -272,8 +275,9 @@ class BadSettingsTest : public testing::TestWithParam<BadSettings> {
 TEST_P(BadSettingsTest, ProgramStillShowsItsWindowOnScreen) {
   const BadSettings& settings = GetParam();
   if (settings.not_under_wine != nullptr && UnderWine()) GTEST_SKIP() << settings.not_under_wine;
-  if (settings.needs_non_root && geteuid() == 0) {
-    GTEST_SKIP() << "root reads a file whatever its permissions";
+  if (settings.unprivileged && UnderWine() && geteuid() == 0) {
+    GTEST_SKIP() << "the Wine prefix is root's: Wine runs in it as root only, and root reads a "
+                    "file whatever its permissions";
   }
   if (settings.content != nullptr) content_ = settings.content();
 
@@ -286,6 +290,12 @@ TEST_P(BadSettingsTest, ProgramStillShowsItsWindowOnScreen) {
 
   const Window window = program_->window();
   ASSERT_NE(window, static_cast<Window>(None));
+  if (settings.unprivileged) {
+    std::ifstream status("/proc/" + std::to_string(program_->pid()) + "/status");
+    std::string line;
+    while (std::getline(status, line) && !line.starts_with("Uid:")) continue;
+    EXPECT_NE(line.substr(0, 6), "Uid:\t0") << "the program runs as root: " << line;
+  }
   auto client = [&] { return program_->ClientRect().value_or(Rect{}); };
   const std::optional<Point> expected =
       settings.outcome == Outcome::kPlace      ? std::optional(settings.place)

@@ -272,11 +272,14 @@ TEST_F(HostileFileTest, AFifoGivesTheDefaultWithoutWaiting) {
 }
 
 TEST_F(HostileFileTest, AnUnreadableFileGivesTheDefault) {
-  if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
-  Spit(file_, "[S]\r\nk=v\r\n");
-  chmod(file_.c_str(), 0);
-  EXPECT_EQ(ReadValue(file_, "S", "k", "d"), (Read{1, "d"}));
-  EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "w", file_.c_str()));
+  RunUnprivileged([] {
+    TempDir dir;
+    const std::string file = dir / "settings.ini";
+    Spit(file, "[S]\r\nk=v\r\n");
+    chmod(file.c_str(), 0);
+    EXPECT_EQ(ReadValue(file, "S", "k", "d"), (Read{1, "d"}));
+    EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "w", file.c_str()));
+  });
 }
 
 TEST_F(HostileFileTest, ALineOfAMegabyte) {
@@ -578,14 +581,15 @@ TEST(Write, FailsWhereNoFileCanBe) {
 }
 
 TEST(Write, InAReadOnlyFolderFailsAndLeavesTheFile) {
-  if (geteuid() == 0) GTEST_SKIP() << "root writes into every folder";
-  TempDir dir;
-  const std::string file = dir / "settings.ini";
-  Spit(file, "[S]\r\nk=1\r\n");
-  ASSERT_EQ(chmod(dir.path().c_str(), 0500), 0);
-  EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "2", file.c_str()));
-  chmod(dir.path().c_str(), 0700);
-  EXPECT_EQ(Slurp(file), "[S]\r\nk=1\r\n");
+  RunUnprivileged([] {
+    TempDir dir;
+    const std::string file = dir / "settings.ini";
+    Spit(file, "[S]\r\nk=1\r\n");
+    ASSERT_EQ(chmod(dir.path().c_str(), 0500), 0);
+    EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "2", file.c_str()));
+    chmod(dir.path().c_str(), 0700);
+    EXPECT_EQ(Slurp(file), "[S]\r\nk=1\r\n");
+  });
 }
 
 TEST(Write, LeavesAFileBeyondTheLimitAlone) {
