@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -23,6 +25,7 @@
 namespace {
 
 using platform::posix::ProfileWriteStep;
+using platform::posix::SetProfileSyncCall;
 using platform::posix::SetProfileWriteHook;
 using namespace std::string_literals;
 
@@ -622,9 +625,29 @@ class AtomicWriteTest : public ::testing::TestWithParam<bool> {
     }
     Spit(file_, before_);
   }
-  void TearDown() override { SetProfileWriteHook(nullptr); }
+  void TearDown() override {
+    SetProfileWriteHook(nullptr);
+    SetProfileSyncCall(nullptr);
+  }
 
   BOOL Write() { return WritePrivateProfileStringA("S", "k", "new", file_.c_str()); }
+
+  // Runs a write in a child process that is killed at the write's step `stop`.
+  void WriteKilledAt(int stop) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      int seen = 0;
+      SetProfileWriteHook([&](ProfileWriteStep) {
+        if (++seen == stop) raise(SIGKILL);
+      });
+      Write();
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "step " << stop;
+  }
 
   // The number of steps a whole write takes.
   int CountSteps() {
@@ -658,19 +681,7 @@ TEST_P(AtomicWriteTest, AWriteFailingAtAnyStepLeavesTheOldFileAndNoTemporary) {
 TEST_P(AtomicWriteTest, AProcessKilledAtAnyStepLeavesAWholeFile) {
   const int steps = CountSteps();
   for (int stop = 1; stop <= steps; ++stop) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      int seen = 0;
-      SetProfileWriteHook([&](ProfileWriteStep) {
-        if (++seen == stop) raise(SIGKILL);
-      });
-      Write();
-      _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "step " << stop;
+    ASSERT_NO_FATAL_FAILURE(WriteKilledAt(stop));
     const std::optional<std::string> now = Slurp(file_);
     EXPECT_TRUE(now == before_ || now == after_) << "step " << stop;
     // A killed write cannot tidy up; its temporary file is all it leaves.
@@ -695,6 +706,77 @@ TEST_P(AtomicWriteTest, AFullDiskLeavesTheOldFileAndNoTemporary) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(Slurp(file_), before_);
   EXPECT_EQ(Leftovers(dir_, file_), std::vector<std::string>());
+}
+
+// Data that may not be on disk is no save: a failed sync fails the write before the rename.
+TEST_P(AtomicWriteTest, AFailedSyncFailsTheWriteAndLeavesTheOldFileAndNoTemporary) {
+  int syncs = 0;
+  static int* counter = nullptr;
+  counter = &syncs;
+  SetProfileSyncCall([](int) {
+    ++*counter;
+    errno = EIO;
+    return -1;
+  });
+  EXPECT_FALSE(Write());
+  EXPECT_EQ(syncs, 1);
+  EXPECT_TRUE(Slurp(file_) == before_) << "the old file changed";
+  EXPECT_EQ(Leftovers(dir_, file_), std::vector<std::string>());
+  // The same write with a sync that works goes through.
+  SetProfileSyncCall(nullptr);
+  EXPECT_TRUE(Write());
+  EXPECT_TRUE(Slurp(file_) == after_) << "the write did not go through";
+}
+
+// What a killed save left is gone after the next save of the same file, whatever step it died
+// at; the temporary files of other settings files, and files merely named alike, stay.
+TEST_P(AtomicWriteTest, TheNextWriteRemovesWhatAKilledWriteLeft) {
+  const std::vector<std::string> others = {".other.ini.Ab3xY9", ".settings.ini.Ab3xY", "keep.txt",
+                                           ".settings.ini.Ab-xY9"};
+  for (const std::string& name : others) Spit(dir_ / name, "x");
+  const int steps = CountSteps();
+  for (int stop = 1; stop <= steps; ++stop) {
+    ASSERT_NO_FATAL_FAILURE(WriteKilledAt(stop));
+    Spit(file_, before_);
+    EXPECT_TRUE(Write()) << "step " << stop;
+    EXPECT_TRUE(Slurp(file_) == after_) << "step " << stop;
+    std::vector<std::string> left = Leftovers(dir_, file_);
+    std::sort(left.begin(), left.end());
+    std::vector<std::string> kept = others;
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(left, kept) << "step " << stop;
+    Spit(file_, before_);
+  }
+}
+
+// A save that runs keeps its temporary file while another save of the same file goes on.
+TEST_P(AtomicWriteTest, AWriteDoesNotRemoveTheTemporaryFileOfAWriteThatRuns) {
+  int toParent[2], toChild[2];
+  ASSERT_EQ(pipe(toParent), 0);
+  ASSERT_EQ(pipe(toChild), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    SetProfileWriteHook([&](ProfileWriteStep step) {
+      if (step != ProfileWriteStep::TemporaryCreated) return;
+      char byte = 'x';
+      if (write(toParent[1], &byte, 1) != 1 || read(toChild[0], &byte, 1) != 1) _exit(3);
+    });
+    _exit(Write() ? 0 : 1);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(toParent[0], &byte, 1), 1);
+  const std::vector<std::string> running = Leftovers(dir_, file_);
+  EXPECT_EQ(running.size(), 1u);
+  EXPECT_TRUE(WritePrivateProfileStringA("S", "other", "1", file_.c_str()));
+  EXPECT_EQ(Leftovers(dir_, file_), running);
+  ASSERT_EQ(write(toChild[1], &byte, 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(Slurp(file_) == after_) << "the running write did not complete";
+  EXPECT_EQ(Leftovers(dir_, file_), std::vector<std::string>());
+  for (int fd : {toParent[0], toParent[1], toChild[0], toChild[1]}) close(fd);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, AtomicWriteTest, ::testing::Bool(),

@@ -1,6 +1,8 @@
-// Private-profile (INI) files on POSIX systems: the limits and the write seam that tests reach.
+// Private-profile (INI) files on POSIX systems: the limits and the write seams that tests reach.
 // The services themselves are GetPrivateProfileStringA and WritePrivateProfileStringA, declared
-// in platform/win32_api.h with their Win32 contracts.
+// in platform/win32_api.h with their Win32 contracts. Their code is split by job: reading and the
+// format's line rules (profile_read.cpp), text encodings (profile_encoding.cpp), editing a file's
+// text (profile_edit.cpp) and replacing the file safely (profile_replace.cpp).
 #pragma once
 
 #include <cstddef>
@@ -22,6 +24,10 @@ enum class ProfileWriteStep {
 // fail at a chosen step (by throwing: the write then returns FALSE and removes its temporary
 // file) or to stop the process dead there.
 void SetProfileWriteHook(std::function<void(ProfileWriteStep)> hook);
+
+// The call that puts the temporary file's data on disk before it is renamed into place: fsync,
+// or `sync` in its place (nullptr restores fsync). Tests use it to make the sync fail.
+void SetProfileSyncCall(int (*sync)(int fd));
 
 // The largest settings file a write loads. A write to a larger file fails and leaves it alone:
 // a real settings file is a few lines, and a write must hold the whole file to rewrite it.
