@@ -6,6 +6,7 @@
 
 #include "platform/errors.h"
 #include "platform/form.h"
+#include "platform/settings_place.h"
 #include "platform/win32_api.h"
 
 namespace Commands {
@@ -17,8 +18,10 @@ using runtime::ResumeNext;
 // character, so the native separator takes its place.
 #if defined(_WIN32)
 constexpr char kSeparator = '\\';
+constexpr const char* kSeparators = "\\/";
 #else
 constexpr char kSeparator = '/';
+constexpr const char* kSeparators = "/";
 #endif
 
 constexpr DWORD kLongNameBuffer = 260;
@@ -63,12 +66,12 @@ std::string LongFileName(const std::string& path) {
   ResumeNext([&] {
     const std::string s = path;
     std::vector<char> buffer(kLongNameBuffer, '\0');
-    const DWORD n = GetLongPathNameA(s.c_str(), buffer.data(), kLongNameBuffer);
+    const DWORD n = platform::LongPathName(s.c_str(), buffer.data(), kLongNameBuffer);
     if (n > kLongNameBuffer) {
       // The long form does not fit: the service reports the size it needs (with its NUL)
       // and wrote nothing. Ask again with room for all of it rather than cut the name.
       buffer.assign(n, '\0');
-      const DWORD again = GetLongPathNameA(s.c_str(), buffer.data(), n);
+      const DWORD again = platform::LongPathName(s.c_str(), buffer.data(), n);
       result = again != 0 && again < n ? std::string(buffer.data(), again) : TitleCase(s);
     } else if (n != 0) {
       // Up to the first NUL, or the whole buffer when there is none.
@@ -84,21 +87,39 @@ std::string LongFileName(const std::string& path) {
 
 void InitProfile() {
   ResumeNext([&] { IniSection = "Tavik's Ozzlebeck"; });
-  std::string full;
-  ResumeNext([&] { full = LongFileName(AppPath + ExeName + ".exe"); });
+  // Without its own path the program would name a file in a folder it does not know (the root
+  // of the file system, or the current folder): better no settings than those.
+  if (ExeName.empty()) return;
+  std::string beside;
   ResumeNext([&] {
+    const std::string full = LongFileName(AppPath + ExeName + ".exe");
     if (full.size() < 3) runtime::Fail(runtime::ErrorCode::InvalidCall);
-    IniFile = full.substr(0, full.size() - 3) + "ini";
+    beside = full.substr(0, full.size() - 3) + "ini";
+  });
+  if (beside.empty()) return;
+  IniFile = beside;
+  ResumeNext([&] {
+    if (platform::SettingsFileWritable(beside)) return;
+    const std::string folder = platform::UserSettingsFolder();
+    if (folder.empty()) return;  // nowhere better: the file beside the program stays
+    const std::size_t cut = beside.find_last_of(kSeparators);
+    IniFile = folder + kSeparator + beside.substr(cut + 1);
+    IniDefaultFile = beside;
   });
 }
 
 std::string ReadProfileString(const std::string& section, const std::string& key,
                               const std::string& file, const std::string& defaultValue) {
   std::string result = defaultValue;
+  if (file.empty()) return result;
   ResumeNext([&] {
+    std::string source = file;
+    if (file == IniFile && !IniDefaultFile.empty() && !platform::SettingsFileExists(file))
+      source = IniDefaultFile;
+    source = platform::ProfileServicePath(source);
     std::vector<char> buffer(kProfileBuffer, ' ');
     const DWORD count = GetPrivateProfileStringA(Upper(section).c_str(), Upper(key).c_str(), "",
-                                                 buffer.data(), kProfileBuffer, file.c_str());
+                                                 buffer.data(), kProfileBuffer, source.c_str());
     const std::int16_t n = runtime::CInt16(count);
     if (n > 0) result = std::string(buffer.data(), static_cast<std::size_t>(n));
   });
@@ -107,8 +128,16 @@ std::string ReadProfileString(const std::string& section, const std::string& key
 
 void WriteProfileString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& file) {
+  if (file.empty()) return;
   ResumeNext([&] {
-    WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str());
+    if (file == IniFile && !IniDefaultFile.empty()) {
+      const std::size_t cut = file.find_last_of(kSeparators);
+      platform::MakeSettingsFolder(file.substr(0, cut));
+    }
+  });
+  ResumeNext([&] {
+    WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(),
+                               platform::ProfileServicePath(file).c_str());
   });
 }
 
@@ -117,6 +146,7 @@ void Reset() {
   ExeName.clear();
   IniSection.clear();
   IniFile.clear();
+  IniDefaultFile.clear();
 }
 
 }  // namespace Commands

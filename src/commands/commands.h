@@ -1,5 +1,11 @@
 // Commands: the environment record (the program's folder and name), long file names, and the
 // settings file's name and accessors. The fields are module-wide and set once at start-up.
+//
+// The settings file lives beside the program, named after it. Where that place cannot be written
+// (a system-wide install, a read-only share, a file marked read-only), IniFile names the user's
+// own settings file of the same name instead, and the file beside the program, if any, serves
+// reads until the user's own file exists. When the program cannot find its own path, there is
+// no settings file at all: nothing is read and nothing written.
 #pragma once
 
 #include <string>
@@ -12,7 +18,9 @@ inline std::string ExeName;  // file name of the executable without folder and e
 
 // The settings names.
 inline std::string IniSection;  // the product title, the section of the settings
-inline std::string IniFile;     // full path of the settings file beside the executable
+inline std::string IniFile;     // full path of the settings file; empty when there is none
+// The file beside the executable while IniFile names the user's own file instead; else empty.
+inline std::string IniDefaultFile;
 
 // Fills AppPath and ExeName. Resume-next mode.
 void InitEnvironment();
@@ -25,15 +33,19 @@ std::string AddTrailingBackslash(std::string& path);
 // Resume-next mode.
 std::string LongFileName(const std::string& path);
 
-// Sets IniSection and IniFile; needs AppPath and ExeName. Resume-next mode.
+// Sets IniSection, IniFile and IniDefaultFile; needs AppPath and ExeName. Decides once whether
+// the file beside the program can be written. Resume-next mode.
 void InitProfile();
 
 // The value stored under `key` in `section` of `file`, or `defaultValue` when it is missing
-// or empty. Resume-next mode.
+// or empty, or when `file` is empty. While the user's own IniFile does not exist, a read of it
+// reads IniDefaultFile. Resume-next mode.
 std::string ReadProfileString(const std::string& section, const std::string& key,
                               const std::string& file, const std::string& defaultValue);
 
-// Stores `value` under `key` in `section` of `file`; reports nothing. Resume-next mode.
+// Stores `value` under `key` in `section` of `file` (none when `file` is empty), creating the
+// user's settings folder first when IniFile is the user's own; reports nothing. Resume-next
+// mode.
 void WriteProfileString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& file);
 

@@ -203,11 +203,14 @@ TEST_F(InitProfileTest, KeepsAnUpperCaseNameAndEndsInLowerCaseIni) {
   EXPECT_EQ(Commands::IniFile, dir / "WATCHER.ini");
 }
 
+// A missing folder cannot take a settings file: the user's own file of the same name does, and
+// the title-cased one beside the program would serve reads.
 TEST_F(InitProfileTest, FallsBackToTheTitleCasedNameWhenTheFolderIsMissing) {
   headless::SetExecutablePath("/no-such-ozz-folder/my-tools/watcher");
   Commands::InitEnvironment();
   Commands::InitProfile();
-  EXPECT_EQ(Commands::IniFile, "/No-Such-Ozz-Folder/My-Tools/Watcher.ini");
+  EXPECT_EQ(Commands::IniDefaultFile, "/No-Such-Ozz-Folder/My-Tools/Watcher.ini");
+  EXPECT_TRUE(Commands::IniFile.ends_with("/ozzlebeck/Watcher.ini")) << Commands::IniFile;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -31,6 +31,8 @@ void SetCursor(int x, int y);
 void SetScreenWidth(int pixels);
 void SetScreenHeight(int pixels);
 void SetExecutablePath(const std::string& path);
+// As when the system cannot tell the program its own path (ExecutablePath is empty).
+void SetExecutablePathUnknown();
 void SetPreviousInstance(bool running);
 
 // Called inside a caption press (as the window system's move loop would run), so a test can

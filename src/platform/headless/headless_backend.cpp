@@ -24,6 +24,7 @@ struct Backend {
   std::vector<runtime::Timer*> timers;
   bool ended = false;
   std::string exePath;
+  bool exePathUnknown = false;
   bool previousInstance = false;
   int releaseCaptureCalls = 0;
   int createdWindows = 0;
@@ -44,6 +45,7 @@ void SetCursor(int x, int y) { Self().cursor = {x, y}; }
 void SetScreenWidth(int pixels) { Self().screenWidth = pixels; }
 void SetScreenHeight(int pixels) { Self().screenHeight = pixels; }
 void SetExecutablePath(const std::string& path) { Self().exePath = path; }
+void SetExecutablePathUnknown() { Self().exePathUnknown = true; }
 void SetPreviousInstance(bool running) { Self().previousInstance = running; }
 void SetCaptionPressAction(std::function<void(HWND)> action) {
   Self().captionPress = std::move(action);
@@ -99,6 +101,7 @@ void RunEventLoop() {}
 void EndProgram() { Self().ended = true; }
 
 std::string ExecutablePath() {
+  if (Self().exePathUnknown) return {};
   return Self().exePath.empty() ? posix::OwnExecutablePath() : Self().exePath;
 }
 

@@ -1,0 +1,295 @@
+// Where the settings live: beside the program while that place can be written, else in the
+// user's own settings folder, with the file beside the program serving reads until the user's
+// own exists; and nowhere when the program cannot find its own path. Each case runs in a child
+// process as an ordinary user (nobody, when the tests run as root, since root may write into
+// any folder), on the headless backend and the POSIX layer beneath it.
+#include "platform/settings_place.h"
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "commands/commands.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uid_t kNobody = 65534;
+constexpr gid_t kNoGroup = 65534;
+constexpr const char* kSection = "Tavik's Ozzlebeck";
+
+void Write(const std::string& path, const std::string& text, mode_t mode = 0644) {
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+  }
+  chmod(path.c_str(), mode);
+}
+
+// Hands the whole tree to the user the children run as.
+void GiveAway(const fs::path& root) {
+  if (geteuid() != 0) return;
+  lchown(root.c_str(), kNobody, kNoGroup);
+  for (const auto& entry : fs::recursive_directory_iterator(root))
+    lchown(entry.path().c_str(), kNobody, kNoGroup);
+}
+
+// Runs `job` in a child process as an ordinary user (or as this process's user when
+// `keepUser`), with the environment variables given (nullptr: unset); returns what it returned,
+// or nothing if the child failed.
+std::optional<std::string> RunAsUser(
+    const std::vector<std::pair<const char*, const char*>>& environment,
+    const std::function<std::string()>& job, bool keepUser = false) {
+  int fds[2];
+  if (pipe(fds) != 0) return std::nullopt;
+  const pid_t child = fork();
+  if (child < 0) return std::nullopt;
+  if (child == 0) {
+    close(fds[0]);
+    if (!keepUser && geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setresgid(kNoGroup, kNoGroup, kNoGroup) != 0 ||
+         setresuid(kNobody, kNobody, kNobody) != 0))
+      _exit(2);
+    for (const auto& [name, value] : environment) {
+      if (value != nullptr)
+        setenv(name, value, 1);
+      else
+        unsetenv(name);
+    }
+    const std::string result = job();
+    const bool written =
+        write(fds[1], result.data(), result.size()) == static_cast<ssize_t>(result.size());
+    _exit(written ? 0 : 3);
+  }
+  close(fds[1]);
+  std::string result;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+    result.append(buffer, static_cast<std::size_t>(n));
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+  return result;
+}
+
+// What start-up would make of a program at `exe`: "IniFile|IniDefaultFile".
+std::string NamesFor(const std::string& exe) {
+  headless::Reset();
+  Commands::Reset();
+  headless::SetExecutablePath(exe);
+  Commands::InitEnvironment();
+  Commands::InitProfile();
+  return Commands::IniFile + "|" + Commands::IniDefaultFile;
+}
+
+// A program folder with the program's name in it, a home and a config folder, all the
+// children's.
+class SettingsPlaceTest : public HeadlessTest {
+ protected:
+  void SetUp() override {
+    HeadlessTest::SetUp();
+    fs::create_directories(program_);
+    fs::create_directories(home_);
+    fs::create_directories(config_);
+  }
+
+  // Gives the tree away, then locks what the case locks.
+  void Prepare(mode_t programFolderMode = 0755) {
+    GiveAway(dir_.path());
+    chmod(program_.c_str(), programFolderMode);
+  }
+
+  std::optional<std::string> Names(const char* xdg) {
+    return RunAsUser({{"XDG_CONFIG_HOME", xdg}, {"HOME", home_.c_str()}},
+                     [&] { return NamesFor(exe_); });
+  }
+
+  std::string Beside() const { return (program_ / "ozzlebeck.ini").string(); }
+  std::string Own() const { return (config_ / "ozzlebeck" / "ozzlebeck.ini").string(); }
+
+  TempDir dir_;
+  fs::path program_ = dir_.path() / "games";
+  fs::path home_ = dir_.path() / "home";
+  fs::path config_ = dir_.path() / "config";
+  std::string exe_ = (program_ / "ozzlebeck").string();
+};
+
+struct PlaceCase {
+  const char* name;
+  mode_t folderMode;
+  std::optional<mode_t> fileMode;  // a settings file beside the program, when set
+  bool besideServes;               // the file beside the program is the settings file
+};
+
+void PrintTo(const PlaceCase& c, std::ostream* out) { *out << c.name; }
+
+class SettingsPlaceChoiceTest : public SettingsPlaceTest,
+                                public ::testing::WithParamInterface<PlaceCase> {};
+
+TEST_P(SettingsPlaceChoiceTest, TheFileBesideTheProgramWhileItCanBeWritten) {
+  const PlaceCase& c = GetParam();
+  if (c.fileMode) Write(Beside(), "[Tavik's Ozzlebeck]\r\nTop=15\r\n", *c.fileMode);
+  Prepare(c.folderMode);
+  const std::optional<std::string> names = Names(config_.c_str());
+  ASSERT_TRUE(names.has_value());
+  if (c.besideServes)
+    EXPECT_EQ(*names, Beside() + "|");
+  else
+    EXPECT_EQ(*names, Own() + "|" + Beside());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SettingsPlaceChoiceTest,
+    ::testing::Values(PlaceCase{"WritableFolderNoFile", 0755, std::nullopt, true},
+                      PlaceCase{"WritableFolderWithFile", 0755, 0644, true},
+                      // The owner's write bit alone is enough.
+                      PlaceCase{"WritableFolderWithOwnersFile", 0755, 0200, true},
+                      PlaceCase{"ReadOnlyFolderNoFile", 0555, std::nullopt, false},
+                      PlaceCase{"ReadOnlyFolderWithFile", 0555, 0644, false},
+                      PlaceCase{"ReadOnlyFileInWritableFolder", 0755, 0444, false},
+                      PlaceCase{"FolderWithoutSearchRight", 0655, 0644, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct ConfigCase {
+  const char* name;
+  const char* xdg;       // XDG_CONFIG_HOME; "@" stands for the test's config folder
+  const char* expected;  // folder of the user's file below the test's folder
+};
+
+void PrintTo(const ConfigCase& c, std::ostream* out) { *out << c.name; }
+
+class UserFolderTest : public SettingsPlaceTest,
+                       public ::testing::WithParamInterface<ConfigCase> {};
+
+TEST_P(UserFolderTest, XdgConfigHomeWhenAbsoluteElseHomeConfig) {
+  Prepare(0555);
+  const std::string xdg = GetParam().xdg != nullptr && std::string(GetParam().xdg) == "@"
+                              ? config_.string()
+                          : GetParam().xdg != nullptr ? GetParam().xdg
+                                                      : "";
+  const std::optional<std::string> names = Names(GetParam().xdg == nullptr ? nullptr : xdg.c_str());
+  ASSERT_TRUE(names.has_value());
+  EXPECT_EQ(*names,
+            (dir_.path() / GetParam().expected / "ozzlebeck.ini").string() + "|" + Beside());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UserFolderTest,
+                         ::testing::Values(ConfigCase{"Set", "@", "config/ozzlebeck"},
+                                           ConfigCase{"Unset", nullptr, "home/.config/ozzlebeck"},
+                                           ConfigCase{"Empty", "", "home/.config/ozzlebeck"},
+                                           ConfigCase{"Relative", "config",
+                                                      "home/.config/ozzlebeck"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Reads, a double-click's two writes, and the reads of the next start, in one child.
+std::string SaveAndReadBack(const std::string& exe) {
+  NamesFor(exe);
+  std::string seen = Commands::ReadProfileString(kSection, "Top", Commands::IniFile, "") + "," +
+                     Commands::ReadProfileString(kSection, "Left", Commands::IniFile, "");
+  Commands::WriteProfileString(kSection, "Top", "765", Commands::IniFile);
+  Commands::WriteProfileString(kSection, "Left", "1515", Commands::IniFile);
+  NamesFor(exe);
+  return seen + "|" + Commands::ReadProfileString(kSection, "Top", Commands::IniFile, "") + "," +
+         Commands::ReadProfileString(kSection, "Left", Commands::IniFile, "");
+}
+
+// A system-wide install: the shipped file gives the first place; the new place goes to the
+// user's own file, in a folder only the user may enter, and the shipped file stays as it was.
+TEST_F(SettingsPlaceTest, AShippedFileServesUntilTheUsersOwnTakesTheNewPlace) {
+  const std::string shipped = "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n";
+  Write(Beside(), shipped);
+  Prepare(0555);
+  const std::optional<std::string> seen =
+      RunAsUser({{"XDG_CONFIG_HOME", config_.c_str()}}, [&] { return SaveAndReadBack(exe_); });
+  ASSERT_TRUE(seen.has_value());
+  EXPECT_EQ(*seen, "1500,3000|765,1515");
+  EXPECT_EQ(ReadFile(Beside()), shipped);
+  EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n");
+  struct stat info;
+  ASSERT_EQ(stat((config_ / "ozzlebeck").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0700u);
+}
+
+// The user's own file, once there, is read instead of the shipped one.
+TEST_F(SettingsPlaceTest, TheUsersOwnFileOnceThereIsRead) {
+  Write(Beside(), "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n");
+  fs::create_directories(config_ / "ozzlebeck");
+  Write(Own(), "[Tavik's Ozzlebeck]\r\nTop=45\r\n");
+  Prepare(0555);
+  const std::optional<std::string> seen =
+      RunAsUser({{"XDG_CONFIG_HOME", config_.c_str()}}, [&] { return SaveAndReadBack(exe_); });
+  ASSERT_TRUE(seen.has_value());
+  EXPECT_EQ(*seen, "45,|765,1515");
+}
+
+// A file marked read-only in a folder the user may write is kept as it is, even by root.
+TEST_F(SettingsPlaceTest, AReadOnlyFileIsLeftAndTheUsersOwnTakesTheNewPlace) {
+  const std::string marked = "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n";
+  Write(Beside(), marked, 0444);
+  Prepare();
+  for (const bool asUser : {true, false}) {
+    if (!asUser && geteuid() != 0) continue;
+    fs::remove_all(config_ / "ozzlebeck");
+    const std::optional<std::string> seen = RunAsUser(
+        {{"XDG_CONFIG_HOME", config_.c_str()}}, [&] { return SaveAndReadBack(exe_); }, !asUser);
+    ASSERT_TRUE(seen.has_value()) << (asUser ? "as a user" : "as root");
+    EXPECT_EQ(*seen, "1500,3000|765,1515") << (asUser ? "as a user" : "as root");
+    EXPECT_EQ(ReadFile(Beside()), marked);
+    EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n");
+  }
+}
+
+// Without its own path the program has no settings file: it reads the first-run place and a
+// double-click writes nothing (not "/.ini", not ".ini" in the current folder).
+TEST_F(SettingsPlaceTest, AnUnknownOwnPathReadsAndWritesNothing) {
+  const fs::path before = fs::current_path();
+  fs::current_path(dir_.path());
+  Write(".ini", "[Tavik's Ozzlebeck]\r\nTop=1500\r\n");
+  headless::SetExecutablePathUnknown();
+  Commands::InitEnvironment();
+  Commands::InitProfile();
+  EXPECT_EQ(Commands::IniFile, "");
+  EXPECT_EQ(Commands::IniDefaultFile, "");
+  EXPECT_EQ(Commands::ReadProfileString(kSection, "Top", Commands::IniFile, ""), "");
+  if (Commands::IniFile.empty()) Commands::WriteProfileString(kSection, "Top", "765", "");
+  fs::current_path(before);
+  EXPECT_EQ(ReadFile((dir_.path() / ".ini").string()), "[Tavik's Ozzlebeck]\r\nTop=1500\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 4);
+}
+
+// The POSIX layer itself, for what the cases above do not reach.
+TEST_F(SettingsPlaceTest, TheFileSystemDecides) {
+  fs::create_directories(dir_.path() / "open");
+  Write((dir_.path() / "open" / "target.ini").string(), "x");
+  fs::create_symlink(dir_.path() / "open" / "target.ini", program_ / "linked.ini");
+  fs::create_directories(program_ / "folder.ini");
+  Prepare(0555);
+  const std::optional<std::string> seen = RunAsUser({}, [&] {
+    std::string result;
+    for (const char* name : {"linked.ini", "folder.ini", "missing/x.ini"})
+      result += platform::SettingsFileWritable((program_ / name).string()) ? '1' : '0';
+    const std::string made = (dir_.path() / "home" / "a" / "b").string();
+    result += platform::MakeSettingsFolder(made) ? '1' : '0';
+    struct stat info;
+    result +=
+        stat((dir_.path() / "home" / "a").c_str(), &info) == 0 && (info.st_mode & 07777) == 0700
+            ? '1'
+            : '0';
+    return result;
+  });
+  ASSERT_TRUE(seen.has_value());
+  // A link is written through to its target, which lies in a folder the user may write.
+  EXPECT_EQ(*seen, "10011");
+}
+
+}  // namespace
