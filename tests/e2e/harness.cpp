@@ -740,6 +740,11 @@ Program::Program(const XServer& server, Options options)
     if (options_.same_copy_as != nullptr) {
       folder_ = options_.same_copy_as->folder();
       executable_ = options_.same_copy_as->executable();
+    } else if (options_.folder) {
+      folder_ = *options_.folder;
+      fs::create_directories(folder_);
+      executable_ = folder_ / command_.executable.filename();
+      if (!fs::exists(executable_)) fs::copy_file(command_.executable, executable_);
     } else {
       folder_ = MakeTemporaryFolder("ozz-e2e-program");
       owns_folder_ = true;
@@ -761,6 +766,8 @@ Program::Program(const XServer& server, Options options)
     launch.argv.push_back(executable_.string());
     launch.argv.insert(launch.argv.end(), options_.arguments.begin(), options_.arguments.end());
     launch.environment = {{"DISPLAY", server_.name()}};
+    launch.environment.insert(launch.environment.end(), options_.environment.begin(),
+                              options_.environment.end());
     launch.output = output_path_;
     launch.working_folder = folder_;
     pid_ = StartChild(launch);

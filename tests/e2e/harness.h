@@ -255,6 +255,11 @@ class Program {
     // folder and executable handed to that user, so that file permissions bind it. Not under
     // Wine, whose prefix belongs to the user running the tests.
     bool unprivileged = false;
+    // Runs the program from this folder (made if missing; the executable is copied into it
+    // unless it is there already) instead of a private one. The folder stays the caller's.
+    std::optional<std::filesystem::path> folder;
+    // Variables added to the program's environment, or replaced in it.
+    std::vector<std::pair<std::string, std::string>> environment;
   };
 
   // Copies, starts and (by default) waits for the window; throws std::runtime_error when the
