@@ -3,14 +3,20 @@
 icon32.rgba) procedurally, then check them.  Standard library only, and
 deterministic: re-running gives byte-identical files.
 
-Usage: /usr/bin/python3 scripts/make_picture.py
+The same drawing is also rendered at the desktop scales the X11 build shows it
+at (scaled/picture-125.bmp .. picture-300.bmp: 1.25x to 3x in quarter steps),
+each from the shapes themselves rather than by stretching picture.bmp.
+
+Usage: /usr/bin/python3 scripts/make_picture.py [--no-scaled]
 """
 import math
 import os
 import random
 import struct
+import sys
 
 W, H = 132, 160                  # the window shows rows 0..158 only
+H_SHOWN = 159
 CX = 57                          # the face is centred on this column
 EYES = ((32, 72), (82, 72))      # where the program paints its eyes (r 7)
 RES = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)),
@@ -26,6 +32,10 @@ EARS = ((21, 96, 19, 63, 0.15), (101, 96, 23, 63, -0.27))
 CHEST = (57, 141, 44, 17)
 
 # ---- small helpers ---------------------------------------------------------
+def scaled_size(s):
+    """The picture's size at scale s, as the program rounds it (up)."""
+    return math.ceil(W * s), math.ceil(H * s)
+
 def clamp(v, lo, hi):
     return lo if v < lo else hi if v > hi else v
 
@@ -201,16 +211,18 @@ def fur_angle(x, y, layer):
         return math.atan2(y - 100, x - CX + 0.01)        # away from the nose
     return math.pi / 2 + (0.25 if x < CX else -0.25) * (layer == 2)
 
-def fur_strokes(mask, layers, rng):
-    """Short light/dark hair strokes along the fur direction."""
+def fur_strokes(mask, layers, rng, k=1):
+    """Short light/dark hair strokes along the fur direction.  At scale k the
+    strokes are drawn k times finer, and k times as many of them."""
+    H, W = len(mask), len(mask[0])
     fur = [[0.0] * W for _ in range(H)]
-    for _ in range(46000):
+    for _ in range(int(46000 * k)):
         x0, y0 = rng.uniform(0, W), rng.uniform(0, H)
         if not mask[int(y0)][int(x0)]:
             continue
         lay = layers[int(y0)][int(x0)]
-        a = fur_angle(x0, y0, lay) + rng.gauss(0, 0.3)
-        ln, dv = rng.uniform(2.0, 5.5), rng.choice((-1, 1)) * rng.uniform(0.025, 0.08)
+        a = fur_angle(x0 / k, y0 / k, lay) + rng.gauss(0, 0.3)
+        ln, dv = rng.uniform(2.0, 5.5) * k, rng.choice((-1, 1)) * rng.uniform(0.025, 0.08)
         done = set()
         for s in range(int(ln * 2) + 1):
             px, py = int(x0 + math.cos(a) * s / 2), int(y0 + math.sin(a) * s / 2)
@@ -223,24 +235,28 @@ def fur_strokes(mask, layers, rng):
 # ---- rasterising -------------------------------------------------------------
 def flood(grid, seeds, value):
     """4-connected flood fill over cells equal to value; returns the set reached."""
+    h, w = len(grid), len(grid[0])
     seen, stack = set(), list(seeds)
     while stack:
         x, y = stack.pop()
-        if (x, y) in seen or not (0 <= x < W and 0 <= y < H) or grid[y][x] != value:
+        if (x, y) in seen or not (0 <= x < w and 0 <= y < h) or grid[y][x] != value:
             continue
         seen.add((x, y))
         stack += [(x + 1, y), (x - 1, y), (x, y + 1), (x, y - 1)]
     return seen
 
-def face_mask():
+def face_mask(s=1):
     """4x4 supersampled silhouette, cleaned into one smooth blob without holes.
-    The last row stays empty: the window never shows it."""
+    The last row stays empty: the window never shows it.  At scale s the mask
+    has s times as many pixels each way, sampled from the same shapes."""
+    W, H = scaled_size(s)
+    shown = math.ceil((H_SHOWN * s) - 0.5)  # pixel centres above the hidden last row
     m = [[0] * W for _ in range(H)]
-    for y in range(H - 1):
+    for y in range(shown):
         for x in range(W):
             hits = sum(head_d(sx, sy) < 1 or chest_d(sx, sy) < 1 or ear_d(sx, sy) < 1
-                       for sx in (x + .125, x + .375, x + .625, x + .875)
-                       for sy in (y + .125, y + .375, y + .625, y + .875))
+                       for sx in ((x + .125) / s, (x + .375) / s, (x + .625) / s, (x + .875) / s)
+                       for sy in ((y + .125) / s, (y + .375) / s, (y + .625) / s, (y + .875) / s))
             m[y][x] = 1 if hits >= 8 else 0
     for _ in range(3):                      # drop spurs, fill notches
         for y in range(1, H - 1):
@@ -250,7 +266,7 @@ def face_mask():
     outside = flood(m, [(0, 0), (W - 1, 0), (0, H - 1), (W - 1, H - 1)], 0)
     return [[0 if (x, y) in outside else 1 for x in range(W)] for y in range(H)]
 
-def distance(inside):
+def distance(inside, W=W, H=H):
     """Chamfer distance from each inside pixel to the nearest outside one."""
     d = [[99.0 if inside(x, y) else 0.0 for x in range(W)] for y in range(H)]
     back = (range(H - 1, -1, -1), range(W - 1, -1, -1), ((1, 0), (0, 1), (1, 1), (-1, 1)))
@@ -262,17 +278,25 @@ def distance(inside):
                         d[y][x] = min(d[y][x], d[y + oy][x + ox] + (1.41 if ox and oy else 1.0))
     return d
 
-def render():
+def render(s=1):
+    """The picture at scale s (1 for picture.bmp): each pixel is shaded at its
+    centre in the drawing's own coordinates, distances are measured in them."""
+    W, H = scaled_size(s)
     rng, nz = random.Random(20240611), Noise(random.Random(7))
-    mask = face_mask()
-    layers = [[layer_of(x + .5, y + .5) if mask[y][x] else -1 for x in range(W)] for y in range(H)]
-    edge = distance(lambda x, y: mask[y][x])
-    head_edge = distance(lambda x, y: layers[y][x] == 0)
-    head_near = distance(lambda x, y: layers[y][x] != 0)     # shadow cast by the head
-    fur = fur_strokes(mask, layers, rng)
+    mask = face_mask(s)
+    layers = [[layer_of((x + .5) / s, (y + .5) / s) if mask[y][x] else -1 for x in range(W)]
+              for y in range(H)]
+    edge = distance(lambda x, y: mask[y][x], W, H)
+    head_edge = distance(lambda x, y: layers[y][x] == 0, W, H)
+    head_near = distance(lambda x, y: layers[y][x] != 0, W, H)     # shadow cast by the head
+    if s != 1:
+        for grid in (edge, head_edge, head_near):
+            for row in grid:
+                row[:] = [d / s for d in row]
+    fur = fur_strokes(mask, layers, rng, s)
     img = [[(0, 0, 0)] * W for _ in range(H)]
     for y, x in ((y, x) for y in range(H) for x in range(W) if mask[y][x]):
-        px, py, lay = x + .5, y + .5, layers[y][x]
+        px, py, lay = (x + .5) / s, (y + .5) / s, layers[y][x]
         shade, n = shade_at((head_height, chest_height, ear_height)[lay], px, py)
         shine, kind = 0.0, "fur"
         shade *= 1 - 0.4 * smooth(0.98, 1.04, (head_d, chest_d, ear_d)[lay](px, py))  # rim
@@ -368,11 +392,81 @@ def verify():
              100.0 * n_black / (W * H)))
     print("icon.ico / icon32.rgba 32x32: %d opaque pixels" % opaque)
 
+# ---- the picture at the desktop's scales (X11) ----------------------------------
+# The X11 build reads the desktop's scale in quarters from 1x to 3x and shows the
+# picture drawn at that scale; each file is named after its scale in percent.
+SCALES = (1.25, 1.5, 1.75, 2.0, 2.25, 2.5, 2.75, 3.0)
+SCALED = os.path.join(RES, "scaled")
+
+def scaled_path(s):
+    return os.path.join(SCALED, "picture-%d.bmp" % round(s * 100))
+
+def write_scaled_bmp(img, path):
+    """24-bit bottom-up BMP of any width (rows padded to 4 bytes)."""
+    w, h = len(img[0]), len(img)
+    pad = b"\0" * (-3 * w % 4)
+    rows = b"".join(bytes(v for r, g, b in img[y] for v in (b, g, r)) + pad
+                    for y in range(h - 1, -1, -1))
+    head = struct.pack("<2sIHHI", b"BM", 54 + len(rows), 0, 0, 54)
+    info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 24, 0, len(rows), 2835, 2835, 0, 0)
+    with open(path, "wb") as f:
+        f.write(head + info + rows)
+
+def read_bmp(path):
+    data = open(path, "rb").read()
+    w, h = struct.unpack_from("<ii", data, 18)
+    stride = (3 * w + 3) // 4 * 4
+    assert struct.unpack_from("<2sI", data) == (b"BM", len(data)) and \
+        len(data) == 54 + stride * h and struct.unpack_from("<HI", data, 28) == (24, 0), path
+    return [[tuple(data[54 + (h - 1 - y) * stride + x * 3 + k] for k in (2, 1, 0))
+             for x in range(w)] for y in range(h)]
+
+def verify_scaled(s, base):
+    """The scaled picture keeps picture.bmp's properties, and its surround is the
+    same as picture.bmp's wherever that is more than a pixel (of picture.bmp)
+    from the edge of the face: the program shapes its window from the scaled
+    surround only within that pixel of the 96-dpi outline."""
+    px = read_bmp(scaled_path(s))
+    w, h = scaled_size(s)
+    assert (len(px[0]), len(px)) == (w, h), "size at %g" % s
+    black = [[int(p == (0, 0, 0)) for p in row] for row in px]
+    n_black = sum(map(sum, black))
+    assert len(flood(black, [(0, 0), (w - 1, 0), (0, h - 1), (w - 1, h - 1)], 1)) == n_black, \
+        "pure black inside the face at %g" % s
+    face = [[1 - b for b in row] for row in black]
+    start = next((x, y) for y in range(h) for x in range(w) if face[y][x])
+    assert len(flood(face, [start], 1)) == w * h - n_black, "face is not one blob at %g" % s
+    assert all(p != (255, 255, 255) for row in px for p in row), "pure white pixel at %g" % s
+    for ex, ey in EYES:
+        cx, cy, r = (ex + .5) * s - .5, (ey + .5) * s - .5, 8 * s
+        assert all(face[y][x] for y in range(h) for x in range(w)
+                   if (x - cx) ** 2 + (y - cy) ** 2 <= r * r), "eye off the face at %g" % s
+    def base_face(x, y):
+        return 0 <= x < W and 0 <= y < H_SHOWN and base[y][x] != (0, 0, 0)
+    for y in range(h):
+        for x in range(w):
+            bx, by = int(x // s), int(y // s)
+            near = {base_face(bx + i, by + j) for i in (-1, 0, 1) for j in (-1, 0, 1)}
+            assert len(near) == 2 or face[y][x] == near.pop(), \
+                "at %g, pixel (%d, %d) differs from picture.bmp's outline" % (s, x, y)
+    print("scaled/picture-%d.bmp %dx%d: %d face pixels (%.2f x picture.bmp's shown ones)"
+          % (round(s * 100), w, h, w * h - n_black,
+             (w * h - n_black) / sum(base_face(x, y) for y in range(H) for x in range(W))))
+
+def make_scaled_pictures():
+    os.makedirs(SCALED, exist_ok=True)
+    base = read_bmp(os.path.join(RES, "picture.bmp"))
+    for s in SCALES:
+        write_scaled_bmp(render(s), scaled_path(s))
+        verify_scaled(s, base)
+
 def main():
     os.makedirs(RES, exist_ok=True)
     write_bmp(render())
     write_icon(icon_pixels())
     verify()
+    if "--no-scaled" not in sys.argv[1:]:
+        make_scaled_pictures()
 
 if __name__ == "__main__":
     main()
