@@ -6,10 +6,15 @@
 // end of the program. It reports native events back through the form's and timer's Raise*
 // entries and nothing else. Positions are screen pixels of the window's outer top-left corner;
 // drawing is in client pixels.
+//
+// All these pixels are 96-dpi pixels, whatever the desktop's scale, except the form's display
+// image (Form::Display*, TakeDirty, DisplayShape), which is in display pixels: a backend that
+// shows forms at a scale other than 1 converts between the two at its edge (display_scale.h).
 #pragma once
 
 #include <string>
 
+#include "platform/display_scale.h"
 #include "platform/win32_api.h"
 
 namespace runtime {
@@ -19,8 +24,12 @@ class Timer;
 
 namespace platform {
 
-// Creates the form's window, hidden, with a client area of the form's client size in pixels,
-// no border and no caption, at the screen origin. The window reports its input to `form`.
+// The scale at which forms are shown, read once and fixed for the run: 1 where the window
+// system scales the program itself (Windows) or the desktop is not scaled.
+DisplayScale GetDisplayScale();
+
+// Creates the form's window, hidden, with a client area of the form's display size (display
+// pixels), no border and no caption, at the screen origin. The window reports its input to `form`.
 HWND CreateFormWindow(runtime::Form& form);
 
 // Destroys a form's window; the form is going away.

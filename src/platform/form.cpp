@@ -34,6 +34,51 @@ bool Touch(const PixelRect& a, const PixelRect& b) {
   return a.left <= b.right && b.left <= a.right && a.top <= b.bottom && b.top <= a.bottom;
 }
 
+// A disc to rasterise: centre in pixels (pixel centres at whole numbers), the squares of the
+// distances from it that bound the disc and its outline ring, and how far it reaches.
+struct Disc {
+  double cx, cy;
+  double outer, inner;
+  double reach;
+  COLORREF outline, fill;
+  bool solid;
+};
+
+// Paints `disc` into `image` (and into `also`, of the same size, when given). Returns the
+// bounds of the pixels of `image` that changed.
+PixelRect PaintDisc(COLORREF* image, COLORREF* also, int width, int height, const Disc& disc) {
+  const int left = std::max(0, static_cast<int>(std::floor(disc.cx - disc.reach)));
+  const int right = std::min(width - 1, static_cast<int>(std::ceil(disc.cx + disc.reach)));
+  const int top = std::max(0, static_cast<int>(std::floor(disc.cy - disc.reach)));
+  const int bottom = std::min(height - 1, static_cast<int>(std::ceil(disc.cy + disc.reach)));
+  // The eyes are drawn fourteen times a second, mostly over what is already there: the loop
+  // keeps to plain arithmetic and only notes the bounds of what really changed.
+  PixelRect changed{width, height, 0, 0};
+  for (int py = top; py <= bottom; ++py) {
+    const double dy = py - disc.cy;
+    const double dy2 = dy * dy;
+    if (dy2 > disc.outer) continue;
+    COLORREF* row = image + static_cast<std::size_t>(py) * width;
+    COLORREF* alsoRow = also != nullptr ? also + static_cast<std::size_t>(py) * width : nullptr;
+    for (int px = left; px <= right; ++px) {
+      const double dx = px - disc.cx;
+      const double d2 = dx * dx + dy2;
+      if (d2 > disc.outer) continue;
+      const bool onOutline = d2 > disc.inner;
+      if (!onOutline && !disc.solid) continue;
+      const COLORREF value = onOutline ? disc.outline : disc.fill;
+      if (alsoRow != nullptr) alsoRow[px] = value;
+      if (row[px] == value) continue;
+      row[px] = value;
+      changed.left = std::min(changed.left, px);
+      changed.right = std::max(changed.right, px + 1);
+      changed.top = std::min(changed.top, py);
+      changed.bottom = py + 1;
+    }
+  }
+  return changed;
+}
+
 }  // namespace
 
 Picture Picture::FromBmp(std::span<const std::uint8_t> file) {
@@ -89,7 +134,11 @@ void Form::EnsureLoaded() {
     for (int x = 0; x < std::min(clientWidth_, picture.Width()); ++x)
       persistent_[static_cast<std::size_t>(y) * clientWidth_ + x] = picture.Pixel(x, y);
   surface_ = persistent_;
-  presented_ = surface_;
+  scale_ = platform::GetDisplayScale();
+  displayWidth_ = scale_.ToDisplay(clientWidth_);
+  displayHeight_ = scale_.ToDisplay(clientHeight_);
+  if (!scale_.IsOne()) DrawDisplayPicture();
+  presented_ = Shown();
 
   window_ = platform::CreateFormWindow(*this);
   if (window_ == nullptr) Fail(ErrorCode::InvalidCall);
@@ -100,6 +149,26 @@ void Form::EnsureLoaded() {
     // A failure that leaves the Load handler is the runtime's to drop.
   }
   for (Timer* timer : timers_) timer->Arm();
+}
+
+// The display image starts as the persistent image does, at the display scale: the background
+// colour, then the picture drawn at the scale, or the picture enlarged where there is none.
+void Form::DrawDisplayPicture() {
+  display_.assign(static_cast<std::size_t>(displayWidth_) * displayHeight_,
+                  ResolveColour(design_.backColor));
+  const Picture& picture = design_.picture;
+  Picture scaled;
+  if (design_.scaledPicture != nullptr)
+    scaled = Picture::FromBmp(design_.scaledPicture(scale_.Quarters()));
+  const bool drawn = scaled.Handle() != 0 && scaled.Width() == scale_.ToDisplay(picture.Width()) &&
+                     scaled.Height() == scale_.ToDisplay(picture.Height());
+  const int width = std::min(displayWidth_, scale_.ToDisplay(picture.Width()));
+  const int height = std::min(displayHeight_, scale_.ToDisplay(picture.Height()));
+  for (int y = 0; y < height; ++y) {
+    COLORREF* row = display_.data() + static_cast<std::size_t>(y) * displayWidth_;
+    for (int x = 0; x < width; ++x)
+      row[x] = drawn ? scaled.Pixel(x, y) : picture.Pixel(scale_.ToLogical(x), scale_.ToLogical(y));
+  }
 }
 
 HWND Form::hWnd() {
@@ -238,41 +307,33 @@ void Form::Circle(float x, float y, float radius, COLORREF colour) {
   const bool solid = design_.fillStyle == vbFSSolid;
 
   // A pixel belongs to the circle when its centre lies within half a pixel of the radius;
-  // the outermost pixel-wide ring is the outline, the rest the interior.
-  const double outer = (r + 0.5) * (r + 0.5);
-  const double inner = r > 0.5 ? (r - 0.5) * (r - 0.5) : -1.0;
-  const int left = std::max(0, static_cast<int>(std::floor(cx - r - 0.5)));
-  const int right = std::min(clientWidth_ - 1, static_cast<int>(std::ceil(cx + r + 0.5)));
-  const int top = std::max(0, static_cast<int>(std::floor(cy - r - 0.5)));
-  const int bottom = std::min(clientHeight_ - 1, static_cast<int>(std::ceil(cy + r + 0.5)));
-
-  // The eyes are drawn fourteen times a second, mostly over what is already there: the loop
-  // keeps to plain arithmetic and only notes the bounds of what really changed.
-  PixelRect changed{clientWidth_, clientHeight_, 0, 0};
-  for (int py = top; py <= bottom; ++py) {
-    const double dy = py - cy;
-    const double dy2 = dy * dy;
-    if (dy2 > outer) continue;
-    COLORREF* surfaceRow = surface_.data() + static_cast<std::size_t>(py) * clientWidth_;
-    COLORREF* persistentRow = persistent_.data() + static_cast<std::size_t>(py) * clientWidth_;
-    for (int px = left; px <= right; ++px) {
-      const double dx = px - cx;
-      const double d2 = dx * dx + dy2;
-      if (d2 > outer) continue;
-      const bool onOutline = d2 > inner;
-      if (!onOutline && !solid) continue;
-      const COLORREF value = onOutline ? outline : fill;
-      // Drawing with AutoRedraw on also lands in the persistent image; either way it shows.
-      if (autoRedraw_) persistentRow[px] = value;
-      if (surfaceRow[px] == value) continue;
-      surfaceRow[px] = value;
-      changed.left = std::min(changed.left, px);
-      changed.right = std::max(changed.right, px + 1);
-      changed.top = std::min(changed.top, py);
-      changed.bottom = py + 1;
-    }
+  // the outermost pixel-wide ring is the outline, the rest the interior. Drawing with
+  // AutoRedraw on also lands in the persistent image; either way it shows.
+  const Disc disc{
+      cx,   cy,   (r + 0.5) * (r + 0.5), r > 0.5 ? (r - 0.5) * (r - 0.5) : -1.0, r + 0.5, outline,
+      fill, solid};
+  COLORREF* persistent = autoRedraw_ ? persistent_.data() : nullptr;
+  const PixelRect changed =
+      PaintDisc(surface_.data(), persistent, clientWidth_, clientHeight_, disc);
+  if (display_.empty()) {
+    if (!changed.Empty()) MarkDirty(changed);
+    return;
   }
-  if (!changed.Empty()) MarkDirty(changed);
+  // The same circle at display pixels: the same centre and the same rings, measured in them.
+  const double s = scale_.Factor();
+  const double outer = (r + 0.5) * s;
+  const double inner = (r - 0.5) * s;
+  const Disc shown{scale_.ToDisplayCoordinate(cx),
+                   scale_.ToDisplayCoordinate(cy),
+                   outer * outer,
+                   r > 0.5 ? inner * inner : -1.0,
+                   outer,
+                   outline,
+                   fill,
+                   solid};
+  const PixelRect shownChanged =
+      PaintDisc(display_.data(), nullptr, displayWidth_, displayHeight_, shown);
+  if (!shownChanged.Empty()) MarkDirty(shownChanged);
 }
 
 void Form::MarkDirty(const PixelRect& rect) {
@@ -295,15 +356,16 @@ void Form::MarkDirty(const PixelRect& rect) {
 }
 
 int Form::TakeDirty(std::array<PixelRect, kMaxDirty>& out) {
+  const std::vector<COLORREF>& shown = Shown();
   int count = 0;
   for (int i = 0; i < dirtyCount_; ++i) {
     const PixelRect& r = dirty_[static_cast<std::size_t>(i)];
     PixelRect changed{r.right, r.bottom, r.left, r.top};
     for (int y = r.top; y < r.bottom; ++y) {
-      const std::size_t row = static_cast<std::size_t>(y) * clientWidth_;
+      const std::size_t row = static_cast<std::size_t>(y) * displayWidth_;
       for (int x = r.left; x < r.right; ++x) {
-        if (presented_[row + x] == surface_[row + x]) continue;
-        presented_[row + x] = surface_[row + x];
+        if (presented_[row + x] == shown[row + x]) continue;
+        presented_[row + x] = shown[row + x];
         changed.left = std::min(changed.left, x);
         changed.right = std::max(changed.right, x + 1);
         changed.top = std::min(changed.top, y);
@@ -314,6 +376,63 @@ int Form::TakeDirty(std::array<PixelRect, kMaxDirty>& out) {
   }
   dirtyCount_ = 0;
   return count;
+}
+
+std::vector<PixelRect> Form::DisplayShape(std::span<const RECT> rects) const {
+  const int width = clientWidth_, height = clientHeight_;
+  std::vector<char> inside(static_cast<std::size_t>(width) * height, 0);
+  for (const RECT& r : rects) {
+    for (int y = std::max<int>(r.top, 0); y < std::min<int>(r.bottom, height); ++y)
+      for (int x = std::max<int>(r.left, 0); x < std::min<int>(r.right, width); ++x)
+        inside[static_cast<std::size_t>(y) * width + x] = 1;
+  }
+  // Each client pixel: inside with all its neighbours, outside with all of them, or at the
+  // edge, where the colour of a neighbour outside the region is what the edge cuts away.
+  enum : char { kOut, kIn, kEdge };
+  std::vector<char> kind(inside.size(), kOut);
+  std::vector<COLORREF> cutColour(inside.size(), 0);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      bool anyIn = false, anyOut = false;
+      COLORREF cut = 0;
+      for (int ny = std::max(y - 1, 0); ny <= std::min(y + 1, height - 1); ++ny) {
+        for (int nx = std::max(x - 1, 0); nx <= std::min(x + 1, width - 1); ++nx) {
+          const std::size_t at = static_cast<std::size_t>(ny) * width + nx;
+          if (inside[at]) {
+            anyIn = true;
+          } else if (!anyOut) {
+            anyOut = true;
+            cut = surface_[at];
+          }
+        }
+      }
+      const std::size_t at = static_cast<std::size_t>(y) * width + x;
+      kind[at] = anyIn && anyOut ? kEdge : anyIn ? kIn : kOut;
+      cutColour[at] = cut;
+    }
+  }
+
+  const std::vector<COLORREF>& shown = Shown();
+  std::vector<PixelRect> runs;
+  for (int y = 0; y < displayHeight_; ++y) {
+    const std::size_t logicalRow = static_cast<std::size_t>(scale_.ToLogical(y)) * width;
+    int start = -1;
+    for (int x = 0; x <= displayWidth_; ++x) {
+      bool visible = false;
+      if (x < displayWidth_) {
+        const std::size_t at = logicalRow + static_cast<std::size_t>(scale_.ToLogical(x));
+        visible = kind[at] == kIn ||
+                  (kind[at] == kEdge &&
+                   shown[static_cast<std::size_t>(y) * displayWidth_ + x] != cutColour[at]);
+      }
+      if (visible && start < 0) start = x;
+      if (!visible && start >= 0) {
+        runs.push_back({start, y, x, y + 1});
+        start = -1;
+      }
+    }
+  }
+  return runs;
 }
 
 void Form::Show() {

@@ -10,6 +10,11 @@
 // rectangle; the backend takes them once per round of its loop and gets only the areas whose
 // pixels really differ from what it took before.
 //
+// At a display scale other than 1 (backend.h) the surface has a third image, the display image:
+// the client area drawn at that scale for the backend to show, from the picture drawn at the
+// scale and with each circle rasterised at display pixels, so that it is crisp rather than
+// stretched. The program's own coordinates, Point and the surface stay in 96-dpi pixels.
+//
 // A form is loaded on first use of any of its properties or methods: the runtime creates its
 // native window (hidden) and raises `Load` before the access goes on.
 #pragma once
@@ -21,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/display_scale.h"
 #include "platform/win32_api.h"
 
 namespace runtime {
@@ -84,6 +90,10 @@ struct FormDesign {
   // The icon as 32 x 32 pixels 0xAARRGGBB, top row first; empty for none. A backend that
   // carries the icon as a native resource may ignore it.
   std::span<const std::uint32_t> icon;
+  // The picture drawn at a display scale (in quarters: 8 is 2x) as a BMP file image of the
+  // picture's size times the scale; empty when there is none, and the picture is then shown
+  // enlarged. Null for none at all.
+  std::span<const std::uint8_t> (*scaledPicture)(int quarters) = nullptr;
 };
 
 class Timer;
@@ -124,8 +134,7 @@ class Form {
   void RaiseMouseDown(std::int16_t button, std::int16_t shift, int x, int y);
   void RaiseDblClick();
 
-  // What the backend shows: the surface, in client pixels, and the areas changed since the
-  // last call of TakeDirty.
+  // The surface, in client pixels.
   int ClientWidthPixels() const { return clientWidth_; }
   int ClientHeightPixels() const { return clientHeight_; }
   COLORREF SurfacePixel(int x, int y) const {
@@ -134,11 +143,26 @@ class Form {
   const COLORREF* SurfaceRow(int y) const {
     return surface_.data() + static_cast<std::size_t>(y) * clientWidth_;
   }
-  // Copies out the areas whose pixels differ from what was taken last time (at most
-  // kMaxDirty bounding boxes; a drawing that ends as it began yields none), and counts them as
-  // shown. Returns how many.
+  // What the backend shows, in display pixels: the surface at the display scale (the surface
+  // itself at 1x), and the areas changed since the last call of TakeDirty.
+  platform::DisplayScale Scale() const { return scale_; }
+  int DisplayWidthPixels() const { return displayWidth_; }
+  int DisplayHeightPixels() const { return displayHeight_; }
+  const COLORREF* DisplayRow(int y) const {
+    return Shown().data() + static_cast<std::size_t>(y) * displayWidth_;
+  }
+  // Copies out the areas of the display image whose pixels differ from what was taken last time
+  // (at most kMaxDirty bounding boxes; a drawing that ends as it began yields none), and counts
+  // them as shown. Returns how many.
   static constexpr int kMaxDirty = 4;
   int TakeDirty(std::array<PixelRect, kMaxDirty>& out);
+  // A window region `rects` (client pixels, as SetWindowRgn takes it) in display pixels, one
+  // rectangle per run of a row. Its edges follow the display image: a display pixel within one
+  // client pixel of the region's edge is shown when it differs from the colour the surface has
+  // just outside the region (the trimmer's key colour), so the outline of a picture drawn at
+  // the scale is kept exactly, with neither a fringe of that colour nor a cut into the picture.
+  // Away from the edge, the region alone decides.
+  std::vector<PixelRect> DisplayShape(std::span<const RECT> rects) const;
   // The design-time content (caption, icon) as the backend needs it, without loading.
   const FormDesign& Design() const { return design_; }
   bool IsLoaded() const { return window_ != nullptr; }
@@ -156,6 +180,8 @@ class Form {
   void EnsureLoaded();
   float UnitTwips() const;                          // twips per scale unit
   const std::vector<COLORREF>& PointImage() const;  // the image Point reads
+  const std::vector<COLORREF>& Shown() const { return display_.empty() ? surface_ : display_; }
+  void DrawDisplayPicture();
   void MarkDirty(const PixelRect& rect);
 
   FormDesign design_;
@@ -168,7 +194,11 @@ class Form {
   COLORREF fillColor_;
   std::vector<COLORREF> persistent_;
   std::vector<COLORREF> surface_;
-  std::vector<COLORREF> presented_;  // the surface as the backend last took it
+  platform::DisplayScale scale_;
+  int displayWidth_ = 0;
+  int displayHeight_ = 0;
+  std::vector<COLORREF> display_;    // empty at 1x, where the surface is shown as it is
+  std::vector<COLORREF> presented_;  // the display image as the backend last took it
   std::array<PixelRect, kMaxDirty> dirty_{};
   int dirtyCount_ = 0;
   std::vector<Timer*> timers_;

@@ -29,6 +29,7 @@ runtime::FormDesign WatcherDesign() {
   design.caption = "Form1";
   design.picture = runtime::Picture::FromBmp(resources::PictureBmp());
   design.icon = resources::IconArgb();
+  design.scaledPicture = &resources::ScaledPictureBmp;
   return design;
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/display_scale.h"
 #include "platform/posix/region.h"
 #include "platform/win32_api.h"
 
@@ -34,6 +35,8 @@ void SetExecutablePath(const std::string& path);
 // As when the system cannot tell the program its own path (ExecutablePath is empty).
 void SetExecutablePathUnknown();
 void SetPreviousInstance(bool running);
+// The scale forms are shown at (1x after Reset); takes effect for forms loaded afterwards.
+void SetDisplayScale(platform::DisplayScale scale);
 
 // Called inside a caption press (as the window system's move loop would run), so a test can
 // move the window and fire ticks while the press lasts.

@@ -26,6 +26,7 @@ struct Backend {
   std::string exePath;
   bool exePathUnknown = false;
   bool previousInstance = false;
+  platform::DisplayScale scale;
   int releaseCaptureCalls = 0;
   int createdWindows = 0;
   std::function<void(HWND)> captionPress;
@@ -47,6 +48,7 @@ void SetScreenHeight(int pixels) { Self().screenHeight = pixels; }
 void SetExecutablePath(const std::string& path) { Self().exePath = path; }
 void SetExecutablePathUnknown() { Self().exePathUnknown = true; }
 void SetPreviousInstance(bool running) { Self().previousInstance = running; }
+void SetDisplayScale(platform::DisplayScale scale) { Self().scale = scale; }
 void SetCaptionPressAction(std::function<void(HWND)> action) {
   Self().captionPress = std::move(action);
 }
@@ -67,6 +69,8 @@ WindowState& State(HWND window) { return window->state; }
 }  // namespace headless
 
 namespace platform {
+
+DisplayScale GetDisplayScale() { return Self().scale; }
 
 HWND CreateFormWindow(runtime::Form& form) {
   auto* window = new HWND__;

@@ -393,6 +393,9 @@ void StopTimer(runtime::Timer& timer) {
   timer.backendData = 0;
 }
 
+// The program declares no DPI awareness: Windows scales its windows itself.
+DisplayScale GetDisplayScale() { return DisplayScale(); }
+
 int ScreenWidthPixels() { return GetSystemMetrics(SM_CXSCREEN); }
 
 // The program declares no DPI awareness, so Windows reports 96 dots per inch to it for the

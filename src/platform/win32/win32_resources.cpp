@@ -26,4 +26,7 @@ std::span<const std::uint8_t> PictureBmp() {
 
 std::span<const std::uint32_t> IconArgb() { return {}; }
 
+// Windows enlarges the window of a program that declares no DPI awareness itself.
+std::span<const std::uint8_t> ScaledPictureBmp(int) { return {}; }
+
 }  // namespace resources

@@ -13,6 +13,11 @@
 // the only round trip of a tick is the pointer query, made only when a second connection has
 // heard a device move the pointer (motion_hint.h) or the last answer is a second old.
 //
+// The desktop's scale (desktop_scale.h) is read once. The window is made and drawn in display
+// pixels, from the form's display image; everything the program sees (GetCursorPos,
+// GetWindowRect, SetWindowPos, the screen's size, MouseDown, the region it sets) is in 96-dpi
+// pixels and converted here, at the edge. The window's place is kept in display pixels.
+//
 // Start reading at RunEventLoop, then CreateFormWindow and the caption press (SendMessageA).
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
@@ -37,12 +42,13 @@
 #include "platform/posix/instance.h"
 #include "platform/posix/process.h"
 #include "platform/posix/region.h"
+#include "platform/x11/desktop_scale.h"
 #include "platform/x11/motion_hint.h"
 
 struct HWND__ {
   runtime::Form* form = nullptr;
   Window xid = 0;
-  RECT rect{};  // outer rectangle in root coordinates, kept from the server's events
+  RECT rect{};  // outer rectangle in root coordinates (display pixels), from the server's events
   bool reparented = false;
   bool mapped = false;
   bool topmost = false;
@@ -193,6 +199,14 @@ Display* OpenDisplay() {
   return x.display;
 }
 
+// The desktop's scale, read once: the X resources come with the connection, so this costs no
+// round trip.
+const platform::DisplayScale& Scale() {
+  static const platform::DisplayScale scale =
+      x11::DesktopScale(std::getenv(x11::kScaleVariable), XResourceManagerString(OpenDisplay()));
+  return scale;
+}
+
 HWND Find(Window xid) {
   for (HWND w : State().windows)
     if (w->xid == xid) return w;
@@ -284,25 +298,25 @@ constexpr int kBandRows = 16;
 
 void CreateImage(HWND w) {
   X11& x = State();
-  const int width = w->form->ClientWidthPixels();
+  const int width = w->form->DisplayWidthPixels();
   w->image = XCreateImage(x.display, x.visual, static_cast<unsigned>(x.depth), ZPixmap, 0, nullptr,
                           static_cast<unsigned>(width), kBandRows, 32, 0);
   w->imageBytes.assign(static_cast<std::size_t>(w->image->bytes_per_line) * kBandRows, 0);
   w->image->data = w->imageBytes.data();
 }
 
-// Sends the form's pixels in `area` (clipped to the client area) to the window.
+// Sends the form's display pixels in `area` (clipped to the client area) to the window.
 void PutArea(HWND w, const runtime::PixelRect& area) {
   if (!w->mapped) return;
   const runtime::PixelRect r{std::max(area.left, 0), std::max(area.top, 0),
-                             std::min(area.right, w->form->ClientWidthPixels()),
-                             std::min(area.bottom, w->form->ClientHeightPixels())};
+                             std::min(area.right, w->form->DisplayWidthPixels()),
+                             std::min(area.bottom, w->form->DisplayHeightPixels())};
   if (r.Empty()) return;
   X11& x = State();
   for (int top = r.top; top < r.bottom; top += kBandRows) {
     const int rows = std::min(kBandRows, r.bottom - top);
     for (int y = 0; y < rows; ++y) {
-      const COLORREF* row = w->form->SurfaceRow(top + y);
+      const COLORREF* row = w->form->DisplayRow(top + y);
       for (int px = r.left; px < r.right; ++px) StorePixel(w->image, px, y, ServerPixel(row[px]));
     }
     XPutImage(x.display, w->xid, x.gc, w->image, r.left, 0, r.left, top,
@@ -469,7 +483,8 @@ void OnButtonPress(XEvent& e) {
   } else {
     x.lastClick.armed = false;
   }
-  w->form->RaiseMouseDown(button, ShiftState(b.state), b.x, b.y);
+  w->form->RaiseMouseDown(button, ShiftState(b.state), Scale().ToLogical(b.x),
+                          Scale().ToLogical(b.y));
   if (button == runtime::vbLeftButton) x.press.held = false;
 }
 
@@ -560,6 +575,16 @@ void PumpOnce(int limitMs) {
 
 // --- Caption press --------------------------------------------------------------------------
 
+// Moves the window's top-left corner to (x, y), display pixels of the root window.
+void MoveWindowTo(HWND w, int x, int y) {
+  // X coordinates are 16-bit: a place beyond them is clamped rather than wrapped around.
+  x = std::clamp(x, -32768, 32767);
+  y = std::clamp(y, -32768, 32767);
+  XMoveWindow(State().display, w->xid, x, y);
+  const LONG width = w->rect.right - w->rect.left, height = w->rect.bottom - w->rect.top;
+  w->rect = {x, y, x + width, y + height};
+}
+
 bool LeftButtonDown() {
   X11& x = State();
   Window rootReturn, child;
@@ -597,8 +622,8 @@ void MoveByItself(HWND w, const PendingPress& press) {
   const RECT start = w->rect;
   bool released = false;
   auto moveTo = [&](int rootX, int rootY) {
-    const int nx = start.left + (rootX - press.rootX), ny = start.top + (rootY - press.rootY);
-    SetWindowPos(w, nullptr, nx, ny, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    MoveWindowTo(w, start.left + (rootX - press.rootX), start.top + (rootY - press.rootY));
+    SendRequests();
   };
   while (!x.ended && !released) {
     PumpOnce(-1, [&](XEvent& e) {
@@ -669,8 +694,8 @@ void SetProperties(HWND w) {
   // (static gravity), so a window manager's frame does not shift it.
   XSizeHints* size = XAllocSizeHints();
   size->flags = PPosition | USPosition | PMinSize | PMaxSize | PWinGravity;
-  size->min_width = size->max_width = form.ClientWidthPixels();
-  size->min_height = size->max_height = form.ClientHeightPixels();
+  size->min_width = size->max_width = form.DisplayWidthPixels();
+  size->min_height = size->max_height = form.DisplayHeightPixels();
   size->win_gravity = StaticGravity;
   // The toy takes no keyboard input, so it never takes the focus from the user's work.
   XWMHints* hints = XAllocWMHints();
@@ -731,7 +756,7 @@ HWND CreateFormWindow(runtime::Form& form) {
   Display* d = OpenDisplay();
   auto* w = new HWND__;
   w->form = &form;
-  const int width = form.ClientWidthPixels(), height = form.ClientHeightPixels();
+  const int width = form.DisplayWidthPixels(), height = form.DisplayHeightPixels();
   w->rect = {0, 0, width, height};
 
   XSetWindowAttributes attributes{};
@@ -796,7 +821,9 @@ XRRMonitorInfo PrimaryMonitor() {
   return primary;
 }
 
-int ScreenWidthPixels() { return PrimaryMonitor().width; }
+DisplayScale GetDisplayScale() { return Scale(); }
+
+int ScreenWidthPixels() { return Scale().ToLogical(PrimaryMonitor().width); }
 
 int TwipsPerPixelX() { return 15; }
 int TwipsPerPixelY() { return 15; }
@@ -846,32 +873,39 @@ BOOL GetCursorPos(POINT* point) {
     x.motionHint.Answered(changed);
   }
   if (!x.pointerOnScreen) return FALSE;  // the pointer is on another screen
-  *point = x.pointer;
+  *point = {Scale().ToLogical(x.pointer.x), Scale().ToLogical(x.pointer.y)};
   return TRUE;
 }
 
+// The window's place and size in 96-dpi pixels: the 96-dpi pixel its top-left display pixel
+// lies in, and its display size converted, so a window made of 132 x 159 pixels reads so again.
 BOOL GetWindowRect(HWND w, RECT* rect) {
   if (w == nullptr || rect == nullptr) return FALSE;
-  *rect = w->rect;
+  const platform::DisplayScale& scale = Scale();
+  const LONG left = scale.ToLogical(w->rect.left), top = scale.ToLogical(w->rect.top);
+  *rect = {left, top, left + scale.ToLogical(w->rect.right - w->rect.left),
+           top + scale.ToLogical(w->rect.bottom - w->rect.top)};
   return TRUE;
 }
 
+// A place in 96-dpi pixels. On an axis whose 96-dpi place does not change, the window stays
+// on its display pixel: moving it along one axis only, as setting Left or Top does, must not
+// shift it on the other.
 BOOL SetWindowPos(HWND w, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
   if (w == nullptr) return FALSE;
   X11& xs = State();
   Display* d = xs.display;
+  const platform::DisplayScale& scale = Scale();
   if (!(flags & SWP_NOMOVE)) {
-    // X coordinates are 16-bit: a place beyond them is clamped rather than wrapped around.
-    x = std::clamp(x, -32768, 32767);
-    y = std::clamp(y, -32768, 32767);
-    XMoveWindow(d, w->xid, x, y);
-    const LONG width = w->rect.right - w->rect.left, height = w->rect.bottom - w->rect.top;
-    w->rect = {x, y, x + width, y + height};
+    const int left = scale.ToLogical(w->rect.left) == x ? w->rect.left : scale.ToDisplay(x);
+    const int top = scale.ToLogical(w->rect.top) == y ? w->rect.top : scale.ToDisplay(y);
+    MoveWindowTo(w, left, top);
   }
   if (!(flags & SWP_NOSIZE) && cx > 0 && cy > 0) {
-    XResizeWindow(d, w->xid, static_cast<unsigned>(cx), static_cast<unsigned>(cy));
-    w->rect.right = w->rect.left + cx;
-    w->rect.bottom = w->rect.top + cy;
+    const int width = scale.ToDisplay(cx), height = scale.ToDisplay(cy);
+    XResizeWindow(d, w->xid, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    w->rect.right = w->rect.left + width;
+    w->rect.bottom = w->rect.top + height;
   }
   if (!(flags & SWP_NOZORDER) && insertAfter == HWND_TOPMOST) {
     w->topmost = true;
@@ -894,11 +928,11 @@ int GetSystemMetrics(int index) {
     case SM_CXSCREEN:
       return platform::ScreenWidthPixels();
     case SM_CYSCREEN:
-      return platform::PrimaryMonitor().height;
+      return Scale().ToLogical(platform::PrimaryMonitor().height);
     case SM_CXVIRTUALSCREEN:
-      return DisplayWidth(d, x.screen);
+      return Scale().ToLogical(DisplayWidth(d, x.screen));
     case SM_CYVIRTUALSCREEN:
-      return DisplayHeight(d, x.screen);
+      return Scale().ToLogical(DisplayHeight(d, x.screen));
     default:
       return 0;  // the virtual screen starts at the root's origin
   }
@@ -920,12 +954,21 @@ int SetWindowRgn(HWND w, HRGN region, BOOL) {
   if (region == nullptr) {
     XShapeCombineMask(x.display, w->xid, ShapeBounding, 0, 0, None, ShapeSet);
   } else {
+    // At a scale other than 1 the region is drawn at the scale, following the picture's edges.
+    std::vector<runtime::PixelRect> shape;
+    if (!Scale().IsOne()) shape = w->form->DisplayShape(region->rects);
     std::vector<XRectangle> rects;
-    rects.reserve(region->rects.size());
-    for (const RECT& r : region->rects)
+    rects.reserve(Scale().IsOne() ? region->rects.size() : shape.size());
+    auto add = [&](const auto& r) {
       rects.push_back({static_cast<short>(r.left), static_cast<short>(r.top),
                        static_cast<unsigned short>(r.right - r.left),
                        static_cast<unsigned short>(r.bottom - r.top)});
+    };
+    if (Scale().IsOne()) {
+      for (const RECT& r : region->rects) add(r);
+    } else {
+      for (const runtime::PixelRect& r : shape) add(r);
+    }
     XShapeCombineRectangles(x.display, w->xid, ShapeBounding, 0, 0, rects.data(),
                             static_cast<int>(rects.size()), ShapeSet, Unsorted);
   }

@@ -1,0 +1,395 @@
+// Showing the program at the desktop's scale: reading the scale (X11's Xft.dpi and the
+// program's own variable), converting between display pixels and the program's 96-dpi pixels,
+// and the form runtime's display image and window shape at a scale.
+#include "platform/display_scale.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bmp_builder.h"
+#include "platform/conversions.h"
+#include "platform/form.h"
+#include "platform/headless/headless.h"
+#include "platform/x11/desktop_scale.h"
+#include "test_support.h"
+
+namespace {
+
+using platform::DisplayScale;
+
+// ---- Reading the scale --------------------------------------------------------------------
+
+struct DpiCase {
+  const char* name;
+  std::string resources;
+  std::optional<double> dpi;
+};
+
+class XftDpiTest : public ::testing::TestWithParam<DpiCase> {};
+
+TEST_P(XftDpiTest, ReadsTheValueOrNothing) {
+  EXPECT_EQ(x11::XftDpi(GetParam().resources), GetParam().dpi) << GetParam().resources;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Resources, XftDpiTest,
+    ::testing::Values(
+        DpiCase{"AsXrdbWritesIt", "Xft.dpi:\t192\n", 192.0},
+        DpiCase{"AmongOthers", "Xcursor.size:\t48\nXft.antialias:\t1\nXft.dpi:\t144\nXft.rgba:\trgb\n",
+                144.0},
+        DpiCase{"BlanksAndNoFinalLineFeed", "  Xft.dpi :  120.5  ", 120.5},
+        DpiCase{"CarriageReturns", "Xft.dpi:\t168\r\nXft.hinting:\t1\r\n", 168.0},
+        DpiCase{"LastOneCounts", "Xft.dpi:\t96\nXft.dpi:\t192\n", 192.0},
+        DpiCase{"Absent", "Xcursor.size:\t48\nXft.antialias:\t1\n", std::nullopt},
+        DpiCase{"Empty", "", std::nullopt},
+        DpiCase{"OtherNameWithTheSameStart", "Xft.dpiScale:\t192\n", std::nullopt},
+        DpiCase{"OtherResourceWithTheSameEnd", "XTerm.Xft.dpi:\t192\n", std::nullopt},
+        DpiCase{"Garbage", "Xft.dpi:\tlarge\n", std::nullopt},
+        DpiCase{"NumberThenGarbage", "Xft.dpi:\t192dpi\n", std::nullopt},
+        DpiCase{"NoValue", "Xft.dpi:\n", std::nullopt},
+        DpiCase{"Zero", "Xft.dpi:\t0\n", std::nullopt},
+        DpiCase{"Negative", "Xft.dpi:\t-192\n", std::nullopt},
+        DpiCase{"Infinite", "Xft.dpi:\tinf\n", std::nullopt},
+        DpiCase{"NotANumber", "Xft.dpi:\tnan\n", std::nullopt},
+        DpiCase{"GarbageLastHidesAnEarlierValue", "Xft.dpi:\t192\nXft.dpi:\tbig\n", std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct ScaleCase {
+  const char* name;
+  const char* override;  // OZZLEBECK_SCALE, or null when unset
+  const char* resources;
+  int quarters;
+};
+
+class DesktopScaleTest : public ::testing::TestWithParam<ScaleCase> {};
+
+TEST_P(DesktopScaleTest, ChoosesTheScale) {
+  const ScaleCase& c = GetParam();
+  EXPECT_EQ(x11::DesktopScale(c.override, c.resources).Quarters(), c.quarters);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Choices, DesktopScaleTest,
+    ::testing::Values(
+        ScaleCase{"Dpi192IsTwice", nullptr, "Xft.dpi:\t192\n", 8},
+        ScaleCase{"Dpi144IsOneAndAHalf", nullptr, "Xft.dpi:\t144\n", 6},
+        ScaleCase{"Dpi120", nullptr, "Xft.dpi:\t120\n", 5},
+        ScaleCase{"Dpi168", nullptr, "Xft.dpi:\t168\n", 7},
+        ScaleCase{"Dpi96", nullptr, "Xft.dpi:\t96\n", 4},
+        // 1.15 and 1.104: to the nearest quarter, either side of 1.125.
+        ScaleCase{"Dpi110RoundsUp", nullptr, "Xft.dpi:\t110.4\n", 5},
+        ScaleCase{"Dpi106RoundsDown", nullptr, "Xft.dpi:\t106\n", 4},
+        ScaleCase{"HalfAQuarterRoundsUp", nullptr, "Xft.dpi:\t108\n", 5},
+        ScaleCase{"BelowOneIsOne", nullptr, "Xft.dpi:\t72\n", 4},
+        ScaleCase{"ThreeIsTheLargest", nullptr, "Xft.dpi:\t288\n", 12},
+        ScaleCase{"AboveThreeIsThree", nullptr, "Xft.dpi:\t384\n", 12},
+        ScaleCase{"NoResources", nullptr, nullptr, 4},
+        ScaleCase{"NoXftDpi", nullptr, "Xft.antialias:\t1\n", 4},
+        ScaleCase{"GarbageDpi", nullptr, "Xft.dpi:\tlarge\n", 4},
+        ScaleCase{"OverrideWins", "2", "Xft.dpi:\t144\n", 8},
+        ScaleCase{"OverrideWithoutResources", "1.5", nullptr, 6},
+        ScaleCase{"OverrideRoundedToQuarters", "1.3", "Xft.dpi:\t192\n", 5},
+        ScaleCase{"OverrideOneOverridesADesktopScale", "1", "Xft.dpi:\t192\n", 4},
+        ScaleCase{"OverrideBelowOneIsOne", "0.5", "Xft.dpi:\t192\n", 4},
+        ScaleCase{"OverrideAboveThreeIsThree", "4", nullptr, 12},
+        ScaleCase{"OverrideWithBlanks", " 2.5 ", nullptr, 10},
+        ScaleCase{"GarbageOverrideIsIgnored", "twice", "Xft.dpi:\t144\n", 6},
+        ScaleCase{"OverrideWithUnitIsIgnored", "2x", "Xft.dpi:\t144\n", 6},
+        ScaleCase{"EmptyOverrideIsIgnored", "", "Xft.dpi:\t192\n", 8},
+        ScaleCase{"NotANumberOverrideIsIgnored", "nan", "Xft.dpi:\t192\n", 8}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Conversions --------------------------------------------------------------------------
+
+// Every scale the program can run at, 1.25x to 3x.
+std::vector<DisplayScale> Scales() {
+  std::vector<DisplayScale> scales;
+  for (int q = 5; q <= 12; ++q) scales.push_back(DisplayScale::FromQuarters(q));
+  return scales;
+}
+
+struct ConversionCase {
+  int quarters;
+  int logical;
+  int display;
+};
+
+TEST(DisplayScaleTest, SizesAndPlacesInDisplayPixels) {
+  // The window's 132 x 159 pixels, and places, rounded up; display places rounded down.
+  const ConversionCase cases[] = {
+      {8, 132, 264}, {8, 159, 318}, {6, 132, 198}, {6, 159, 239}, {5, 159, 199}, {7, 159, 279},
+      {8, 100, 200}, {8, 50, 100},  {6, 67, 101},  {6, 133, 200}, {8, -50, -100}, {6, -67, -100},
+      {4, 159, 159}, {12, 159, 477}};
+  for (const ConversionCase& c : cases) {
+    const DisplayScale scale = DisplayScale::FromQuarters(c.quarters);
+    EXPECT_EQ(scale.ToDisplay(c.logical), c.display) << c.quarters << "/4 x " << c.logical;
+    EXPECT_EQ(scale.ToLogical(c.display), c.logical) << c.quarters << "/4 of " << c.display;
+  }
+  // Display pixels inside a 96-dpi pixel belong to it, on both sides of zero.
+  EXPECT_EQ(DisplayScale::FromQuarters(8).ToLogical(201), 100);
+  EXPECT_EQ(DisplayScale::FromQuarters(8).ToLogical(-101), -51);
+  EXPECT_EQ(DisplayScale::FromQuarters(6).ToLogical(100), 66);
+  EXPECT_EQ(DisplayScale::FromQuarters(6).ToLogical(-1), -1);
+}
+
+// The settings file holds a place as 96-dpi pixels times 15 (twips); the program reads it back
+// with CLng(twips / 15). At one scale, a place saved and restored lands on the same display
+// pixel whenever it was restored before, and a place never drifts over saves and restores.
+TEST(DisplayScaleTest, PlacesSavedAndRestoredAtOneScaleDoNotDrift) {
+  auto saveAndRestore = [](const DisplayScale& scale, int display) {
+    const float twips = runtime::CSng(static_cast<double>(scale.ToLogical(display)) * 15);
+    return scale.ToDisplay(runtime::CLng(static_cast<double>(twips) / 15));
+  };
+  for (const DisplayScale& scale : Scales()) {
+    for (int logical = -2000; logical <= 4000; ++logical) {
+      const int display = scale.ToDisplay(logical);
+      ASSERT_EQ(scale.ToLogical(display), logical) << scale.Quarters() << "/4";
+      ASSERT_EQ(saveAndRestore(scale, display), display) << scale.Quarters() << "/4";
+    }
+    for (int display = -3000; display <= 8000; ++display) {
+      // Any display place lands on the first display pixel of its 96-dpi pixel, and stays.
+      const int restored = saveAndRestore(scale, display);
+      ASSERT_LE(restored, display) << scale.Quarters() << "/4 at " << display;
+      ASSERT_GT(restored + scale.Factor(), display) << scale.Quarters() << "/4 at " << display;
+      ASSERT_EQ(saveAndRestore(scale, restored), restored) << scale.Quarters() << "/4";
+    }
+  }
+}
+
+TEST(DisplayScaleTest, FactorsBecomeQuartersFromOneToThree) {
+  EXPECT_EQ(DisplayScale::FromFactor(2.0).Quarters(), 8);
+  EXPECT_EQ(DisplayScale::FromFactor(1.374).Quarters(), 5);
+  EXPECT_EQ(DisplayScale::FromFactor(1.376).Quarters(), 6);
+  EXPECT_EQ(DisplayScale::FromFactor(0.999).Quarters(), 4);
+  EXPECT_EQ(DisplayScale::FromFactor(-2).Quarters(), 4);
+  EXPECT_EQ(DisplayScale::FromFactor(std::nan("")).Quarters(), 4);
+  EXPECT_EQ(DisplayScale::FromFactor(3.1).Quarters(), 12);
+  EXPECT_EQ(DisplayScale::FromFactor(1e300).Quarters(), 12);
+  EXPECT_EQ(DisplayScale::FromQuarters(2).Quarters(), 4);
+  EXPECT_EQ(DisplayScale::FromQuarters(13).Quarters(), 12);
+  EXPECT_TRUE(DisplayScale().IsOne());
+}
+
+// ---- The form's display image and shape ---------------------------------------------------
+
+constexpr COLORREF kKey = 0x00000000;   // the surround, as the trimmer cuts it away
+constexpr COLORREF kFace = 0x003070C0;  // the picture's own colour
+constexpr COLORREF kWhite = 0x00FFFFFF;
+constexpr COLORREF kEye = 0x00FFF8F8;
+
+// A disc of radius `radius` (in 96-dpi pixels) centred on (cx, cy) of a 96-dpi image of
+// `width` x `height`, drawn at `scale`: display pixel centres inside it are face.
+std::vector<COLORREF> DiscPicture(int width, int height, double cx, double cy, double radius,
+                                  double scale) {
+  std::vector<COLORREF> pixels(static_cast<std::size_t>(width * height));
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      pixels[static_cast<std::size_t>(y * width + x)] =
+          std::hypot((x + 0.5) / scale - cx, (y + 0.5) / scale - cy) < radius ? kFace : kKey;
+  return pixels;
+}
+
+// The scaled pictures the form is given, by quarters; kept alive for the test.
+std::vector<std::vector<std::uint8_t>>& ScaledBmps() {
+  static std::vector<std::vector<std::uint8_t>> bmps(13);
+  return bmps;
+}
+std::span<const std::uint8_t> ScaledBmp(int quarters) {
+  return quarters >= 0 && quarters < 13 ? std::span<const std::uint8_t>(ScaledBmps()[quarters])
+                                        : std::span<const std::uint8_t>();
+}
+
+// A 30 x 24 form showing a disc of radius 9.3 at (14.2, 11.6): the picture at 1x and, for each
+// scale, the same disc drawn at that scale.
+runtime::FormDesign DiscDesign() {
+  constexpr int kW = 30, kH = 24;
+  runtime::FormDesign design;
+  design.clientWidthTwips = kW * 15;
+  design.clientHeightTwips = kH * 15;
+  design.scaleMode = runtime::vbPixels;
+  design.fillStyle = runtime::vbFSSolid;
+  design.backColor = kWhite;
+  design.picture = runtime::Picture::FromBmp(MakeBmp(kW, kH, DiscPicture(kW, kH, 14.2, 11.6, 9.3, 1)));
+  for (int q = 5; q <= 12; ++q) {
+    const DisplayScale scale = DisplayScale::FromQuarters(q);
+    const int w = scale.ToDisplay(kW), h = scale.ToDisplay(kH);
+    ScaledBmps()[static_cast<std::size_t>(q)] =
+        MakeBmp(w, h, DiscPicture(w, h, 14.2, 11.6, 9.3, scale.Factor()));
+  }
+  design.scaledPicture = &ScaledBmp;
+  return design;
+}
+
+COLORREF DisplayPixel(const runtime::Form& form, int x, int y) { return form.DisplayRow(y)[x]; }
+
+// The region the trimmer builds: every client pixel that differs from the key colour.
+std::vector<RECT> KeyCut(runtime::Form& form) {
+  form.hWnd();
+  std::vector<RECT> rects;
+  for (int y = 0; y < form.ClientHeightPixels(); ++y)
+    for (int x = 0; x < form.ClientWidthPixels(); ++x)
+      if (form.Point(static_cast<float>(x), static_cast<float>(y)) != kKey)
+        rects.push_back({x, y, x + 1, y + 1});
+  return rects;
+}
+
+class DisplayImageTest : public HeadlessTest, public ::testing::WithParamInterface<int> {
+ protected:
+  DisplayScale Scale() const { return DisplayScale::FromQuarters(GetParam()); }
+};
+
+// The display image is the picture drawn at the scale, not the 96-dpi picture enlarged, while
+// Point and the client size stay in 96-dpi pixels.
+TEST_P(DisplayImageTest, ShowsThePictureDrawnAtTheScale) {
+  headless::SetDisplayScale(Scale());
+  const runtime::FormDesign design = DiscDesign();
+  runtime::Form form(design);
+  form.hWnd();
+  ASSERT_EQ(form.Scale(), Scale());
+  EXPECT_EQ(form.ClientWidthPixels(), 30);
+  EXPECT_EQ(form.ScaleWidth(), 30.0f);
+  ASSERT_EQ(form.DisplayWidthPixels(), Scale().ToDisplay(30));
+  ASSERT_EQ(form.DisplayHeightPixels(), Scale().ToDisplay(24));
+  const runtime::Picture scaled = runtime::Picture::FromBmp(ScaledBmp(GetParam()));
+  int differFromEnlarged = 0;
+  for (int y = 0; y < form.DisplayHeightPixels(); ++y) {
+    for (int x = 0; x < form.DisplayWidthPixels(); ++x) {
+      ASSERT_EQ(DisplayPixel(form, x, y), scaled.Pixel(x, y)) << "at " << x << ", " << y;
+      differFromEnlarged += DisplayPixel(form, x, y) !=
+                            form.SurfacePixel(Scale().ToLogical(x), Scale().ToLogical(y));
+    }
+  }
+  EXPECT_GT(differFromEnlarged, 0);
+  EXPECT_EQ(form.Point(14, 11), kFace);
+  EXPECT_EQ(form.Point(0, 0), kKey);
+}
+
+// Without a picture for the scale (or with one of the wrong size) the picture is enlarged.
+TEST_P(DisplayImageTest, EnlargesThePictureWithoutOneDrawnAtTheScale) {
+  headless::SetDisplayScale(Scale());
+  for (const bool wrongSize : {false, true}) {
+    runtime::FormDesign design = DiscDesign();
+    if (wrongSize) {
+      ScaledBmps()[static_cast<std::size_t>(GetParam())] =
+          MakeBmp(Scale().ToDisplay(30) - 1, Scale().ToDisplay(24), std::vector<COLORREF>(
+                      static_cast<std::size_t>((Scale().ToDisplay(30) - 1) * Scale().ToDisplay(24)), kFace));
+    } else {
+      design.scaledPicture = nullptr;
+    }
+    runtime::Form form(std::move(design));
+    form.hWnd();
+    for (int y = 0; y < form.DisplayHeightPixels(); ++y)
+      for (int x = 0; x < form.DisplayWidthPixels(); ++x)
+        ASSERT_EQ(DisplayPixel(form, x, y),
+                  form.SurfacePixel(Scale().ToLogical(x), Scale().ToLogical(y)))
+            << "at " << x << ", " << y << (wrongSize ? " (wrong size)" : " (none)");
+  }
+}
+
+// A circle is rasterised at display pixels: the pixels whose centres lie within the radius plus
+// half a 96-dpi pixel of the circle's centre, measured at the scale. The changed area is handed
+// to the backend in display pixels.
+TEST_P(DisplayImageTest, CirclesAreRasterisedAtDisplayPixels) {
+  headless::SetDisplayScale(Scale());
+  runtime::Form form(DiscDesign());
+  std::array<runtime::PixelRect, runtime::Form::kMaxDirty> dirty;
+  form.TakeDirty(dirty);
+  form.SetFillColor(kEye);
+  form.Circle(14.0f, 11.5f, 5.0f, kEye);
+
+  const double s = Scale().Factor();
+  const double cx = (14.0 + 0.5) * s - 0.5, cy = (11.5 + 0.5) * s - 0.5, reach = 5.5 * s;
+  runtime::PixelRect expected{1000, 1000, -1, -1};
+  for (int y = 0; y < form.DisplayHeightPixels(); ++y) {
+    for (int x = 0; x < form.DisplayWidthPixels(); ++x) {
+      const bool inDisc = std::hypot(x - cx, y - cy) <= reach;
+      ASSERT_EQ(DisplayPixel(form, x, y) == kEye, inDisc) << "at " << x << ", " << y;
+      if (inDisc) {
+        expected = {std::min(expected.left, x), std::min(expected.top, y),
+                    std::max(expected.right, x + 1), std::max(expected.bottom, y + 1)};
+      }
+    }
+  }
+  ASSERT_EQ(form.TakeDirty(dirty), 1);
+  EXPECT_EQ(dirty[0].left, expected.left);
+  EXPECT_EQ(dirty[0].top, expected.top);
+  EXPECT_EQ(dirty[0].right, expected.right);
+  EXPECT_EQ(dirty[0].bottom, expected.bottom);
+  // The program's own image is drawn in its pixels as ever.
+  EXPECT_EQ(form.Point(14, 6), kEye);
+  EXPECT_EQ(form.Point(14, 5), kFace);
+}
+
+// The trimmer's region, taken to display pixels, is exactly the picture drawn at the scale
+// without its key colour: no key-colour fringe and no face pixel cut away.
+TEST_P(DisplayImageTest, ShapeFollowsThePictureDrawnAtTheScale) {
+  headless::SetDisplayScale(Scale());
+  runtime::Form form(DiscDesign());
+  const std::vector<RECT> region = KeyCut(form);
+  const std::vector<runtime::PixelRect> shape = form.DisplayShape(region);
+  std::vector<char> shown(static_cast<std::size_t>(form.DisplayWidthPixels()) *
+                          form.DisplayHeightPixels());
+  for (const runtime::PixelRect& r : shape) {
+    ASSERT_EQ(r.bottom, r.top + 1);
+    for (int x = r.left; x < r.right; ++x)
+      shown[static_cast<std::size_t>(r.top * form.DisplayWidthPixels() + x)] = 1;
+  }
+  int visible = 0;
+  for (int y = 0; y < form.DisplayHeightPixels(); ++y) {
+    for (int x = 0; x < form.DisplayWidthPixels(); ++x) {
+      const bool face = DisplayPixel(form, x, y) != kKey;
+      ASSERT_EQ(shown[static_cast<std::size_t>(y * form.DisplayWidthPixels() + x)] != 0, face)
+          << "display pixel " << x << ", " << y;
+      visible += face;
+    }
+  }
+  const double area = 3.14159265 * 9.3 * 9.3 * Scale().Factor() * Scale().Factor();
+  EXPECT_NEAR(visible, area, area * 0.05);
+}
+
+// Away from the region's edge the region alone decides: a rectangle cut out of the middle of
+// the face stays cut, and a pixel of the key colour deep inside the region stays shown.
+TEST_P(DisplayImageTest, ShapeAwayFromTheEdgeFollowsTheRegion) {
+  headless::SetDisplayScale(Scale());
+  runtime::Form form(DiscDesign());
+  form.hWnd();
+  const std::vector<RECT> region = {{5, 3, 25, 9}, {5, 12, 25, 20}};  // rows 9..11 cut
+  const std::vector<runtime::PixelRect> shape = form.DisplayShape(region);
+  auto inShape = [&](int x, int y) {
+    for (const runtime::PixelRect& r : shape)
+      if (x >= r.left && x < r.right && y >= r.top && y < r.bottom) return true;
+    return false;
+  };
+  const DisplayScale& scale = Scale();
+  // Middle of the cut row 10, of the kept rows 6 and 16, all in the face.
+  EXPECT_FALSE(inShape(scale.ToDisplay(14), scale.ToDisplay(10)));
+  EXPECT_TRUE(inShape(scale.ToDisplay(14), scale.ToDisplay(6)));
+  EXPECT_TRUE(inShape(scale.ToDisplay(14), scale.ToDisplay(16)));
+  // Left of the region (column 2) is face, but far from the region: cut.
+  EXPECT_FALSE(inShape(scale.ToDisplay(2), scale.ToDisplay(16)));
+  // (6, 4) is of the key colour, but one pixel inside the region's corner: shown.
+  ASSERT_EQ(form.Point(6, 4), kKey);
+  EXPECT_TRUE(inShape(scale.ToDisplay(6), scale.ToDisplay(4)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Scales, DisplayImageTest, ::testing::Range(5, 13),
+                         [](const auto& info) { return "Quarters" + std::to_string(info.param); });
+
+// At 1x the display image is the surface itself.
+TEST_F(HeadlessTest, AtOneTheDisplayImageIsTheSurface) {
+  runtime::Form form(DiscDesign());
+  form.hWnd();
+  ASSERT_EQ(form.DisplayWidthPixels(), 30);
+  ASSERT_EQ(form.DisplayHeightPixels(), 24);
+  form.SetFillColor(kEye);
+  form.Circle(14.0f, 11.5f, 5.0f, kEye);
+  for (int y = 0; y < 24; ++y)
+    for (int x = 0; x < 30; ++x) ASSERT_EQ(DisplayPixel(form, x, y), form.SurfacePixel(x, y));
+}
+
+}  // namespace
