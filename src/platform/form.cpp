@@ -386,6 +386,13 @@ std::vector<PixelRect> Form::DisplayShape(std::span<const RECT> rects) const {
       for (int x = std::max<int>(r.left, 0); x < std::min<int>(r.right, width); ++x)
         inside[static_cast<std::size_t>(y) * width + x] = 1;
   }
+  // Beyond the client area nothing shows: a pixel there counts as outside the region, with
+  // the colour of the first client pixel outside it (none when the region covers them all).
+  const auto firstOut = std::find(inside.begin(), inside.end(), 0);
+  const bool beyondIsOut = firstOut != inside.end();
+  const COLORREF beyondColour =
+      beyondIsOut ? surface_[static_cast<std::size_t>(firstOut - inside.begin())] : 0;
+
   // Each client pixel: inside with all its neighbours, outside with all of them, or at the
   // edge, where the colour of a neighbour outside the region is what the edge cuts away.
   enum : char { kOut, kIn, kEdge };
@@ -395,14 +402,16 @@ std::vector<PixelRect> Form::DisplayShape(std::span<const RECT> rects) const {
     for (int x = 0; x < width; ++x) {
       bool anyIn = false, anyOut = false;
       COLORREF cut = 0;
-      for (int ny = std::max(y - 1, 0); ny <= std::min(y + 1, height - 1); ++ny) {
-        for (int nx = std::max(x - 1, 0); nx <= std::min(x + 1, width - 1); ++nx) {
-          const std::size_t at = static_cast<std::size_t>(ny) * width + nx;
-          if (inside[at]) {
+      for (int ny = y - 1; ny <= y + 1; ++ny) {
+        for (int nx = x - 1; nx <= x + 1; ++nx) {
+          const bool beyond = nx < 0 || ny < 0 || nx >= width || ny >= height;
+          if (beyond && !beyondIsOut) continue;
+          const std::size_t at = beyond ? 0 : static_cast<std::size_t>(ny) * width + nx;
+          if (!beyond && inside[at]) {
             anyIn = true;
           } else if (!anyOut) {
             anyOut = true;
-            cut = surface_[at];
+            cut = beyond ? beyondColour : surface_[at];
           }
         }
       }

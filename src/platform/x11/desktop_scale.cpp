@@ -16,8 +16,8 @@ std::string_view Trim(std::string_view text) {
 std::optional<double> Number(std::string_view text) {
   text = Trim(text);
   double value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value,
-                                            std::chars_format::fixed);
+  const auto [end, error] =
+      std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
   if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
       !std::isfinite(value))
     return std::nullopt;

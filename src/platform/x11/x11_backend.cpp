@@ -888,19 +888,13 @@ BOOL GetWindowRect(HWND w, RECT* rect) {
   return TRUE;
 }
 
-// A place in 96-dpi pixels. On an axis whose 96-dpi place does not change, the window stays
-// on its display pixel: moving it along one axis only, as setting Left or Top does, must not
-// shift it on the other.
+// A place and size in 96-dpi pixels; the window goes to the first display pixel of each.
 BOOL SetWindowPos(HWND w, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
   if (w == nullptr) return FALSE;
   X11& xs = State();
   Display* d = xs.display;
   const platform::DisplayScale& scale = Scale();
-  if (!(flags & SWP_NOMOVE)) {
-    const int left = scale.ToLogical(w->rect.left) == x ? w->rect.left : scale.ToDisplay(x);
-    const int top = scale.ToLogical(w->rect.top) == y ? w->rect.top : scale.ToDisplay(y);
-    MoveWindowTo(w, left, top);
-  }
+  if (!(flags & SWP_NOMOVE)) MoveWindowTo(w, scale.ToDisplay(x), scale.ToDisplay(y));
   if (!(flags & SWP_NOSIZE) && cx > 0 && cy > 0) {
     const int width = scale.ToDisplay(cx), height = scale.ToDisplay(cy);
     XResizeWindow(d, w->xid, static_cast<unsigned>(width), static_cast<unsigned>(height));
