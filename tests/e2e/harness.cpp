@@ -445,6 +445,14 @@ void XServer::StartXvfb() {
   if (!XTestQueryExtension(display_, &event_base, &error_base, &major, &minor)) {
     Fail("Xvfb at " + name_ + " has no XTEST extension");
   }
+  // The server keeps root properties while a client is connected: this one stays.
+  if (!options_.x_resources.empty()) {
+    XChangeProperty(display_, root(), XInternAtom(display_, "RESOURCE_MANAGER", False), XA_STRING,
+                    8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(options_.x_resources.data()),
+                    static_cast<int>(options_.x_resources.size()));
+    XSync(display_, False);
+  }
 }
 
 void XServer::StartOpenbox() {

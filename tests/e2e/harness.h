@@ -119,6 +119,9 @@ class XServer {
     WindowManager window_manager = WindowManager::kNone;
     int width = 1920;
     int height = 1080;
+    // Written to the root window's RESOURCE_MANAGER once the server runs, as `xrdb -merge`
+    // leaves it (lines "name:\tvalue"), e.g. "Xft.dpi:\t192\n" as a desktop at 2x sets.
+    std::string x_resources;
   };
 
   XServer() : XServer(Options{}) {}
