@@ -182,14 +182,19 @@ constexpr COLORREF kWhite = 0x00FFFFFF;
 constexpr COLORREF kEye = 0x00FFF8F8;
 
 // A disc of radius `radius` (in 96-dpi pixels) centred on (cx, cy) of a 96-dpi image of
-// `width` x `height`, drawn at `scale`: display pixel centres inside it are face.
+// `width` x `height`, and a band across the image from 0.4 pixels right of its left edge, rows
+// 18 to 22, drawn at `scale`: display pixel centres inside them are face. So at 1x the band
+// reaches the left edge, at the larger scales it stops one display pixel short of it.
 std::vector<COLORREF> DiscPicture(int width, int height, double cx, double cy, double radius,
                                   double scale) {
   std::vector<COLORREF> pixels(static_cast<std::size_t>(width * height));
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x)
       pixels[static_cast<std::size_t>(y * width + x)] =
-          std::hypot((x + 0.5) / scale - cx, (y + 0.5) / scale - cy) < radius ? kFace : kKey;
+          std::hypot((x + 0.5) / scale - cx, (y + 0.5) / scale - cy) < radius ||
+                  ((x + 0.5) / scale > 0.4 && std::abs((y + 0.5) / scale - 20.5) < 2.5)
+              ? kFace
+              : kKey;
   return pixels;
 }
 
@@ -203,8 +208,8 @@ std::span<const std::uint8_t> ScaledBmp(int quarters) {
                                         : std::span<const std::uint8_t>();
 }
 
-// A 30 x 24 form showing a disc of radius 9.3 at (8.2, 11.6), cut by the client's left edge:
-// the picture at 1x and, for each scale, the same disc drawn at that scale.
+// A 30 x 24 form showing a disc of radius 9.3 at (8.2, 11.6), cut by the client's left edge,
+// and a band to that edge: the picture at 1x and, for each scale, the same drawn at that scale.
 runtime::FormDesign DiscDesign() {
   constexpr int kW = 30, kH = 24;
   runtime::FormDesign design;
