@@ -31,6 +31,8 @@ struct Setup {
   WindowManager window_manager = WindowManager::kNone;
 };
 
+void PrintTo(const Setup& setup, std::ostream* out) { *out << setup.name; }
+
 // The conversions the program makes, written out independently: a 96-dpi pixel starts at the
 // display pixel ceil(n * s), and a display pixel lies in the 96-dpi pixel floor(d / s).
 int ToDisplay(int logical, int quarters) {
@@ -101,7 +103,8 @@ class ScaleTest : public ::testing::TestWithParam<Setup> {
   // margin: there the eyes' drawing decides the colour, not the picture.
   bool OnAnEye(int x, int y) const {
     for (Point eye : {kLeftEye, kRightEye}) {
-      if (std::hypot(x - EyeCentre(eye.x), y - EyeCentre(eye.y)) <= (kEyeRadius + 0.5) * Factor() + 1)
+      if (std::hypot(x - EyeCentre(eye.x), y - EyeCentre(eye.y)) <=
+          (kEyeRadius + 0.5) * Factor() + 1)
         return true;
     }
     return false;
@@ -179,8 +182,7 @@ TEST_P(ScaleTest, OpensLargerDrawnAtTheScaleAndCutToItsOutline) {
     for (int y = 0; y < client->height; ++y) {
       for (int x = 0; x < client->width; ++x) {
         if (!e2e::ShapeContains(*shape, {x, y}) || OnAnEye(x, y)) continue;
-        if (shown.At(x, y) != picture.At(x, y) || shown.At(x, y) == kBlack)
-          wrong.push_back({x, y});
+        if (shown.At(x, y) != picture.At(x, y) || shown.At(x, y) == kBlack) wrong.push_back({x, y});
       }
     }
     return wrong;
@@ -246,7 +248,7 @@ TEST_P(ScaleTest, PlaceIsKeptInTwipsOfNinetySixDpiPixels) {
   ASSERT_TRUE(client.has_value());
   const Point start{client->x, client->y};
   const Point target{Display(100), Display(50)};  // (200, 100) at 2x
-  const Point grip{Display(57), Display(40)};      // the forehead
+  const Point grip{Display(57), Display(40)};     // the forehead
 
   server_->PressButtonAt(start + grip);
   const Point travel = target - start;
@@ -268,8 +270,9 @@ TEST_P(ScaleTest, PlaceIsKeptInTwipsOfNinetySixDpiPixels) {
   ASSERT_TRUE(settings.has_value()) << "no settings file at " << program.SettingsPath();
   EXPECT_EQ(e2e::IniValue(*settings, "Tavik's Ozzlebeck", "Top"), "750") << *settings;
   EXPECT_EQ(e2e::IniValue(*settings, "Tavik's Ozzlebeck", "Left"), "1500") << *settings;
-  ASSERT_TRUE(e2e::WaitUntil([&] { return server_->FindViewableWindowsByClass("ozzlebeck").empty(); },
-                             Milliseconds(3000)));
+  ASSERT_TRUE(
+      e2e::WaitUntil([&] { return server_->FindViewableWindowsByClass("ozzlebeck").empty(); },
+                     Milliseconds(3000)));
 
   {
     const Program& again = Start({.same_copy_as = &program});
@@ -279,11 +282,13 @@ TEST_P(ScaleTest, PlaceIsKeptInTwipsOfNinetySixDpiPixels) {
     EXPECT_EQ(reopened->width, Display(kClientWidth));
     programs_.pop_back();
   }
-  ASSERT_TRUE(e2e::WaitUntil([&] { return server_->FindViewableWindowsByClass("ozzlebeck").empty(); },
-                             Milliseconds(3000)));
+  ASSERT_TRUE(
+      e2e::WaitUntil([&] { return server_->FindViewableWindowsByClass("ozzlebeck").empty(); },
+                     Milliseconds(3000)));
   // The same file on a desktop at 1x.
   programs_.push_back(std::make_unique<Program>(
-      *server_, Program::Options{.settings = *settings, .environment = {{"OZZLEBECK_SCALE", "1"}}}));
+      *server_,
+      Program::Options{.settings = *settings, .environment = {{"OZZLEBECK_SCALE", "1"}}}));
   const std::optional<Rect> at_one = WaitForClientAt(*programs_.back(), {100, 50});
   ASSERT_TRUE(at_one.has_value());
   EXPECT_EQ((Point{at_one->x, at_one->y}), (Point{100, 50})) << "at 1x";
@@ -293,12 +298,11 @@ TEST_P(ScaleTest, PlaceIsKeptInTwipsOfNinetySixDpiPixels) {
 
 INSTANTIATE_TEST_SUITE_P(
     Desktops, ScaleTest,
-    ::testing::Values(Setup{"Dpi192", "Xft.dpi:\t192\n", nullptr, 8},
-                      Setup{"Dpi144", "Xft.antialias:\t1\nXft.dpi:\t144\nXft.hinting:\t1\n",
-                            nullptr, 6},
-                      Setup{"OverrideOverDpi120", "Xft.dpi:\t120\n", "2", 8},
-                      Setup{"Dpi192Openbox", "Xft.dpi:\t192\n", nullptr, 8,
-                            WindowManager::kOpenbox}),
+    ::testing::Values(
+        Setup{"Dpi192", "Xft.dpi:\t192\n", nullptr, 8},
+        Setup{"Dpi144", "Xft.antialias:\t1\nXft.dpi:\t144\nXft.hinting:\t1\n", nullptr, 6},
+        Setup{"OverrideOverDpi120", "Xft.dpi:\t120\n", "2", 8},
+        Setup{"Dpi192Openbox", "Xft.dpi:\t192\n", nullptr, 8, WindowManager::kOpenbox}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -30,6 +30,8 @@ struct DpiCase {
   std::optional<double> dpi;
 };
 
+void PrintTo(const DpiCase& c, std::ostream* out) { *out << c.name; }
+
 class XftDpiTest : public ::testing::TestWithParam<DpiCase> {};
 
 TEST_P(XftDpiTest, ReadsTheValueOrNothing) {
@@ -65,6 +67,8 @@ struct ScaleCase {
   const char* resources;
   int quarters;
 };
+
+void PrintTo(const ScaleCase& c, std::ostream* out) { *out << c.name; }
 
 class DesktopScaleTest : public ::testing::TestWithParam<ScaleCase> {};
 
