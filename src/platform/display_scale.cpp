@@ -20,7 +20,9 @@ int ClampToInt(std::int64_t value) {
 DisplayScale DisplayScale::FromFactor(double factor) {
   if (!(factor >= 1.0)) return DisplayScale();  // below 1, and not a number
   if (factor >= kMaxQuarters / 4.0) return DisplayScale(kMaxQuarters);
-  return DisplayScale(static_cast<int>(std::lround(factor * 4.0)));
+  // Halves round up. (floor is inlined where lround would pull in the maths library, which the
+  // program otherwise does without.)
+  return DisplayScale(static_cast<int>(std::floor(factor * 4.0 + 0.5)));
 }
 
 DisplayScale DisplayScale::FromQuarters(int quarters) {

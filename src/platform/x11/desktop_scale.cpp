@@ -1,6 +1,5 @@
 #include "platform/x11/desktop_scale.h"
 
-#include <charconv>
 #include <cmath>
 
 namespace x11 {
@@ -12,16 +11,32 @@ std::string_view Trim(std::string_view text) {
   return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-// A whole text that is one finite decimal number ("192", "1.5"), nothing otherwise.
+// A whole text that is one plain decimal number ("192", "-1", "1.5"), nothing otherwise. Read
+// by hand: the library's readers also take "inf", "nan", hexadecimal and exponents, and pull in
+// code (and a shared library) the program has no other use for.
 std::optional<double> Number(std::string_view text) {
   text = Trim(text);
-  double value = 0;
-  const auto [end, error] =
-      std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
-      !std::isfinite(value))
-    return std::nullopt;
-  return value;
+  const bool negative = !text.empty() && text[0] == '-';
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
+  double value = 0, unit = 1;
+  bool digits = false, point = false;
+  for (const char c : text) {
+    if (c == '.' && !point) {
+      point = true;
+    } else if (c >= '0' && c <= '9') {
+      digits = true;
+      if (point) {
+        unit /= 10;
+        value += (c - '0') * unit;
+      } else {
+        value = value * 10 + (c - '0');
+      }
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (!digits || !std::isfinite(value)) return std::nullopt;
+  return negative ? -value : value;
 }
 
 }  // namespace
