@@ -614,19 +614,52 @@ void MoveByWindowManager(HWND w, const PendingPress& press) {
   while (!x.ended && LeftButtonDown()) PumpOnce(20);
 }
 
+// Whether a press the pointer grab reported missed the window as the server shows it (under
+// the grab, a press anywhere on the screen is reported to the window). The shape comes from the
+// server, in display pixels whatever the scale, at the cost of a round trip; only presses that
+// come after a drag's release are asked about.
+bool PressIsOffTheWindow(HWND w, const XEvent& e) {
+  if (e.type != ButtonPress) return false;
+  const XButtonEvent& b = e.xbutton;
+  if (!b.same_screen) return true;
+  int count = 0, ordering = 0;
+  XRectangle* shape =
+      XShapeGetRectangles(State().display, w->xid, ShapeBounding, &count, &ordering);
+  bool on = false;
+  for (int i = 0; i < count && !on; ++i) {
+    const XRectangle& r = shape[i];
+    on = b.x >= r.x && b.y >= r.y && b.x < r.x + r.width && b.y < r.y + r.height;
+  }
+  if (shape != nullptr) XFree(shape);
+  return !on;
+}
+
 // No window manager to ask: follow the pointer with the window until the button comes up.
+// The grab selects presses too. On a loaded machine the user may click again (a double-click
+// right after the drag) before the program has seen the release and ungrabbed, and a grab that
+// does not select presses drops them for good. What the grab reported after the release goes
+// back to the queue in order, for the ordinary handling once the drag is over, except presses
+// off the window's shape: they were meant for what lies beneath it and cannot reach it now.
 void MoveByItself(HWND w, const PendingPress& press) {
   X11& x = State();
-  XGrabPointer(x.display, w->xid, False, ButtonReleaseMask | ButtonMotionMask, GrabModeAsync,
-               GrabModeAsync, None, None, CurrentTime);
+  XGrabPointer(x.display, w->xid, False, ButtonPressMask | ButtonReleaseMask | ButtonMotionMask,
+               GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
   const RECT start = w->rect;
   bool released = false;
+  std::vector<XEvent> afterRelease;
+  auto keep = [&](const XEvent& e) {
+    if (!PressIsOffTheWindow(w, e)) afterRelease.push_back(e);
+  };
   auto moveTo = [&](int rootX, int rootY) {
     MoveWindowTo(w, start.left + (rootX - press.rootX), start.top + (rootY - press.rootY));
     SendRequests();
   };
   while (!x.ended && !released) {
     PumpOnce(-1, [&](XEvent& e) {
+      if (released) {
+        keep(e);
+        return true;
+      }
       if (e.type == MotionNotify) {
         XEvent latest = e;  // only the newest place matters
         while (XCheckTypedEvent(x.display, MotionNotify, &latest)) continue;
@@ -642,6 +675,14 @@ void MoveByItself(HWND w, const PendingPress& press) {
     });
   }
   XUngrabPointer(x.display, CurrentTime);
+  // Once the server has ungrabbed, everything the grab reported is in the queue.
+  XSync(x.display, False);
+  while (XEventsQueued(x.display, QueuedAlready) > 0) {
+    XEvent e;
+    XNextEvent(x.display, &e);
+    keep(e);
+  }
+  for (auto e = afterRelease.rbegin(); e != afterRelease.rend(); ++e) XPutBackEvent(x.display, &*e);
 }
 
 // A caption press, as Windows has it: a plain click unless the pointer travels past the drag
