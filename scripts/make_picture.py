@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""Draw Ozzlebeck's dog face (picture.bmp) and its two-eyes icon (icon.ico,
-icon32.rgba) procedurally, then check them.  Standard library only, and
+"""Draw Ozzlebeck's dog face (picture.bmp), its two-eyes icon (icon.ico,
+icon32.rgba) and the desktop's menu icons of the dog (packaging/icons/ozzlebeck-<size>.png)
+procedurally, then check them.  Standard library only, and
 deterministic: re-running gives byte-identical files.
 
 The same drawing is also rendered at the desktop scales the X11 build shows it
@@ -14,6 +15,7 @@ import os
 import random
 import struct
 import sys
+import zlib
 
 W, H = 132, 160                  # the window shows rows 0..158 only
 H_SHOWN = 159
@@ -460,6 +462,90 @@ def make_scaled_pictures():
         write_scaled_bmp(render(s), scaled_path(s))
         verify_scaled(s, base)
 
+# ---- menu icons: the dog's face drawn anew at each size ---------------------
+# The desktop's menus and software centres want the program's icon at several sizes.  Each one
+# is drawn from the picture's own shapes, colours and light, sampled over the face at that size
+# (several samples per icon pixel, so edges get soft alpha), rather than one bitmap scaled: the
+# fur strokes and the pixel-grid edge distances of render() become smooth stand-ins here.
+MENU_ICONS = os.path.normpath(os.path.join(RES, "..", "..", "..", "packaging", "icons"))
+MENU_ICON_SIZES = (16, 32, 48, 64, 128, 256)
+MENU_ICON_FRAME = (64.0, 83.5, 152.0)   # centre x, centre y and side of the square, picture px
+
+def menu_icon_colour(x, y, nz):
+    """The dog's colour at picture point (x, y), or None outside the face."""
+    ds = (head_d(x, y), chest_d(x, y), ear_d(x, y))
+    if min(ds) >= 1.0:
+        return None
+    lay = layer_of(x, y)
+    shade, n = shade_at((head_height, chest_height, ear_height)[lay], x, y)
+    shine = 0.0
+    shade *= 1 - 0.4 * smooth(0.98, 1.04, ds[lay])                           # rim
+    if lay == 0:
+        col, kind = muzzle_detail(x, y, eye_area(x, y, head_colour(x, y, nz)))
+        shade *= 0.72 + 0.28 * smooth(0, 3.5, (1 - ds[0]) * 40)
+        if kind == "tongue":
+            h = (LIGHT[0], LIGHT[1], LIGHT[2] + 1.0)
+            hn = math.sqrt(sum(c * c for c in h)) * math.sqrt(sum(c * c for c in n))
+            shine = max(0.0, sum(a * b for a, b in zip(h, n)) / hn) ** 30 * 90
+        elif kind == "nose":
+            shade = 0.6 + 0.4 * shade
+        elif kind == "fur":
+            shade *= 1 + 0.6 * (nz.fbm(x * 0.9, y * 0.9, 2) - 0.5) * (0.6 if min(col) > 180 else 1)
+    else:
+        col = chest_colour(x, y, nz) if lay == 1 else ear_colour(x, y, nz)
+        shade *= (0.55 + 0.45 * smooth(0, 7, (ds[0] - 1) * 40)) \
+            * (0.72 + 0.28 * smooth(0, 3.5, (1 - min(ds)) * 40))
+    return tuple(clamp(c * shade + shine, 8, 250) for c in col)
+
+def menu_icon(size):
+    """size x size RGBA rows: the mean colour of the samples on the face, and their share as
+    alpha."""
+    nz = Noise(random.Random(7))
+    cx, cy, side = MENU_ICON_FRAME
+    step = side / size
+    n = max(2, min(6, math.ceil(2 * step)))        # samples per pixel along each axis
+    rows = []
+    for j in range(size):
+        row = []
+        for i in range(size):
+            inside = [c for c in (menu_icon_colour(cx - side / 2 + (i + (a + .5) / n) * step,
+                                                   cy - side / 2 + (j + (b + .5) / n) * step, nz)
+                                  for b in range(n) for a in range(n)) if c is not None]
+            if not inside:
+                row.append((0, 0, 0, 0))
+                continue
+            mean = [sum(c[k] for c in inside) / len(inside) for k in range(3)]
+            row.append(tuple(int(round(v)) for v in mean) + (int(round(255 * len(inside) / n / n)),))
+        rows.append(row)
+    return rows
+
+def png_bytes(rows):
+    """An 8-bit RGBA PNG of `rows` (lists of (r, g, b, a)), deterministic."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    raw = b"".join(b"\0" + bytes(v for p in row for v in p) for row in rows)
+    head = struct.pack(">IIBBBBB", len(rows[0]), len(rows), 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", head) + chunk(b"IDAT", zlib.compress(raw, 9))
+            + chunk(b"IEND", b""))
+
+def write_menu_icons():
+    os.makedirs(MENU_ICONS, exist_ok=True)
+    for size in MENU_ICON_SIZES:
+        with open(os.path.join(MENU_ICONS, "ozzlebeck-%d.png" % size), "wb") as f:
+            f.write(png_bytes(menu_icon(size)))
+
+def verify_menu_icons():
+    for size in MENU_ICON_SIZES:
+        data = open(os.path.join(MENU_ICONS, "ozzlebeck-%d.png" % size), "rb").read()
+        assert data[:8] == b"\x89PNG\r\n\x1a\n" and struct.unpack_from(">II", data, 16) == (size, size)
+        raw = zlib.decompress(data[data.index(b"IDAT") + 4:data.index(b"IEND") - 8])
+        alpha = [raw[1 + y * (4 * size + 1) + 4 * x + 3] for y in range(size) for x in range(size)]
+        corners = (alpha[0], alpha[size - 1], alpha[-size], alpha[-1])
+        opaque = sum(a == 255 for a in alpha)
+        assert corners == (0, 0, 0, 0) and opaque > size * size // 2, "icon %d" % size
+        print("menu icon %dx%d: %d opaque pixels (%.0f%%)"
+              % (size, size, opaque, 100.0 * opaque / size / size))
+
 def main():
     os.makedirs(RES, exist_ok=True)
     write_bmp(render())
@@ -467,6 +553,8 @@ def main():
     verify()
     if "--no-scaled" not in sys.argv[1:]:
         make_scaled_pictures()
+    write_menu_icons()
+    verify_menu_icons()
 
 if __name__ == "__main__":
     main()
