@@ -226,7 +226,10 @@ bool ReplaceFile(const std::string& path, const std::string& content, std::optio
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   // The temporary file is hidden and named after the settings file, cut so that its name stays
   // within the file system's 255 bytes.
-  const std::string stem = "." + path.substr(slash + 1, kTemporaryNameLimit) + ".";
+  // Appended rather than "." + ...: GCC 12 at -O3 takes that for an overlapping copy.
+  std::string stem = ".";
+  stem += path.substr(slash + 1, kTemporaryNameLimit);
+  stem += '.';
   FolderLock lock(folder);
   if (lock.TryExclusive()) RemoveLeftovers(lock.fd(), stem);
   lock.Share();
