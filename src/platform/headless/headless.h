@@ -42,8 +42,12 @@ void SetDisplayScale(platform::DisplayScale scale);
 // move the window and fire ticks while the press lasts.
 void SetCaptionPressAction(std::function<void(HWND)> action);
 
-// Fires one tick of every running timer. Does nothing once the program has ended.
-void FireTimers();
+// Fires one tick of every running timer, as the loop would when a period is up: none once the
+// program has ended, and none while the inputs rest (platform::RestGate). Returns the ticks run.
+int FireTimers();
+// Tells the loop that something a tick does not read changed what is shown (an expose, a
+// screen change): the next FireTimers runs a tick even at rest.
+void Wake();
 int RunningTimers();
 
 bool Ended();

@@ -1,5 +1,7 @@
 // The headless backend: a complete backend without a window system, for the unit tests. It
-// remembers what a window system would (see headless.h) and reports nothing by itself.
+// remembers what a window system would (see headless.h) and reports nothing by itself. Its
+// timers rest as the real backends' do (rest_gate.h): a tick whose inputs did not change since
+// the ticks before it is left out.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -9,6 +11,7 @@
 #include "platform/form.h"
 #include "platform/headless/headless.h"
 #include "platform/posix/process.h"
+#include "platform/rest_gate.h"
 
 struct HWND__ {
   runtime::Form* form = nullptr;
@@ -30,6 +33,7 @@ struct Backend {
   int releaseCaptureCalls = 0;
   int createdWindows = 0;
   std::function<void(HWND)> captionPress;
+  platform::RestGate gate;
 };
 
 Backend& Self() {
@@ -42,7 +46,10 @@ Backend& Self() {
 namespace headless {
 
 void Reset() { Self() = Backend{}; }
-void SetCursor(int x, int y) { Self().cursor = {x, y}; }
+void SetCursor(int x, int y) {
+  Self().cursor = {x, y};
+  Self().gate.CursorNow(true, Self().cursor);
+}
 void SetScreenWidth(int pixels) { Self().screenWidth = pixels; }
 void SetScreenHeight(int pixels) { Self().screenHeight = pixels; }
 void SetExecutablePath(const std::string& path) { Self().exePath = path; }
@@ -53,12 +60,22 @@ void SetCaptionPressAction(std::function<void(HWND)> action) {
   Self().captionPress = std::move(action);
 }
 
-void FireTimers() {
+int FireTimers() {
   // Copy: a tick may start or stop timers.
   const std::vector<runtime::Timer*> timers = Self().timers;
-  for (runtime::Timer* timer : timers)
-    if (!Self().ended) timer->RaiseTimer();
+  int ticks = 0;
+  for (runtime::Timer* timer : timers) {
+    platform::RestGate& gate = Self().gate;
+    if (Self().ended || gate.Resting()) continue;
+    gate.BeginTick();
+    timer->RaiseTimer();
+    gate.EndTick();
+    ++ticks;
+  }
+  return ticks;
 }
+
+void Wake() { Self().gate.Wake(); }
 
 int RunningTimers() { return static_cast<int>(Self().timers.size()); }
 bool Ended() { return Self().ended; }
@@ -116,12 +133,14 @@ bool IsPreviousInstanceRunning() { return Self().previousInstance; }
 BOOL GetCursorPos(POINT* point) {
   if (point == nullptr) return FALSE;
   *point = Self().cursor;
+  Self().gate.ReadCursor(true, *point);
   return TRUE;
 }
 
 BOOL GetWindowRect(HWND window, RECT* rect) {
   if (window == nullptr || rect == nullptr) return FALSE;
   *rect = window->state.rect;
+  Self().gate.ReadWindow(window, *rect);
   return TRUE;
 }
 
@@ -141,6 +160,7 @@ BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, U
     r.right = edge(std::int64_t{r.left} + cx);
     r.bottom = edge(std::int64_t{r.top} + cy);
   }
+  Self().gate.WindowNow(window, r);
   if (!(flags & SWP_NOZORDER)) {
     if (insertAfter == HWND_TOPMOST) window->state.topmost = true;
     if (insertAfter == HWND_NOTOPMOST) window->state.topmost = false;
