@@ -559,6 +559,24 @@ std::vector<Window> XServer::FindViewableWindowsByClass(std::string_view part) c
   return result;
 }
 
+std::optional<long> ContextSwitches(pid_t pid) {
+  std::error_code error;
+  const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
+  std::filesystem::directory_iterator it(tasks, error);
+  if (error) return std::nullopt;
+  long total = 0;
+  for (const auto& task : it) {
+    std::ifstream status(task.path() / "status");
+    std::string line;
+    while (std::getline(status, line)) {
+      for (const char* key : {"voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:"}) {
+        if (line.rfind(key, 0) == 0) total += std::atol(line.c_str() + std::strlen(key));
+      }
+    }
+  }
+  return total;
+}
+
 void XServer::MovePointer(Point to) const {
   XTestFakeMotionEvent(display_, DefaultScreen(display_), to.x, to.y, CurrentTime);
   XSync(display_, False);

@@ -319,6 +319,11 @@ class Program {
   Window window_ = None;
 };
 
+// How often the threads of process `pid` have been switched out so far, to sleep or not
+// (voluntary plus involuntary context switches from /proc): each one is a wake-up to come.
+// Nothing when the process is gone.
+std::optional<long> ContextSwitches(pid_t pid);
+
 // WM_CLASS as (res_name, res_class).
 std::optional<std::pair<std::string, std::string>> WmClass(Display* display, Window window);
 bool IsWindowViewable(Display* display, Window window);

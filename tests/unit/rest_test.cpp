@@ -102,10 +102,10 @@ const Change kChanges[] = {
        MoveCursor(0, 0);
      },
      true, 1},
-    {"WindowOnePixelLeft",
-     [](fMouseWatch& w) { MoveWindow(w, kLeft - 1, kTop); }, true, kStill + 1, true},
-    {"WindowOnePixelDown",
-     [](fMouseWatch& w) { MoveWindow(w, kLeft, kTop + 1); }, true, kStill + 1, true},
+    {"WindowOnePixelLeft", [](fMouseWatch& w) { MoveWindow(w, kLeft - 1, kTop); }, true, kStill + 1,
+     true},
+    {"WindowOnePixelDown", [](fMouseWatch& w) { MoveWindow(w, kLeft, kTop + 1); }, true, kStill + 1,
+     true},
     {"WindowResized",
      [](fMouseWatch& w) {
        SetWindowPos(w.hWnd(), nullptr, 0, 0, 133, 159, SWP_NOMOVE | SWP_NOZORDER);

@@ -6,9 +6,10 @@
 namespace x11 {
 
 // A second connection to the server that can hear the raw motion of the pointer devices
-// (XInput 2) on the root window. It is read only when asked and never waited on, so it wakes
-// nobody; a still pointer then costs one read that finds nothing instead of a pointer query
-// and its reply.
+// (XInput 2) on the root window. While the program ticks it is read only when asked and never
+// waited on, so it wakes nobody; a still pointer then costs one read that finds nothing instead
+// of a pointer query and its reply. While the program rests (no ticks), the event loop waits on
+// it too, so that the first motion wakes it.
 //
 // Raw motion arrives at the device's own rate (hundreds a second for some mice), which costs
 // the server more than a query a tick. So the hint listens only while the pointer stands
@@ -33,6 +34,12 @@ class MotionHint {
 
   // What the last question found: `changed` when the pointer was elsewhere than before.
   void Answered(bool changed);
+
+  // True while the hint listens and has heard nothing since the pointer was last asked for:
+  // until Moved() says otherwise, the pointer is where it was (or a program warped it).
+  bool Listening() const { return state_ == State::kListening; }
+  // The connection raw motion arrives on, for a loop that sleeps until some does; -1 if none.
+  int Descriptor() const { return display_ != nullptr ? ConnectionNumber(display_) : -1; }
 
   // Answers in a row that find the pointer still before listening starts again.
   static constexpr int kStillAnswers = 3;

@@ -1,11 +1,15 @@
 // The X11 backend (Xlib, with the XShape, RandR and XInput 2 extensions).
 //
-// One thread, one connection waited on (and a second, never waited on, that hears the pointer
-// move). RunEventLoop waits on the connection's file descriptor with a timeout that ends at the
-// next timer deadline, so the program sleeps between ticks and never busy-waits. X events go
-// through a table of small handlers (Expose repaints from the copy of the pixels the server already
-// has, ButtonPress becomes MouseDown or DblClick, and so on). After every batch of events and ticks
-// the forms' changed pixels are sent, and only those.
+// One thread, one connection waited on (and a second that hears the pointer move). RunEventLoop
+// waits on the connection's file descriptor with a timeout that ends at the next timer deadline,
+// so the program sleeps between ticks and never busy-waits. While neither the pointer nor the
+// window moves it runs no ticks at all (rest_gate.h): it then also waits on the second
+// connection, whose first raw motion wakes it, and wakes once a second to ask where the pointer
+// is, since a program may have warped it; whatever else may change what the window shows (an
+// expose, a move or restack, a screen change) wakes it as well. A wake runs a tick at once. X
+// events go through a table of small handlers (Expose repaints from the copy of the pixels the
+// server already has, ButtonPress becomes MouseDown or DblClick, and so on). After every batch of
+// events and ticks the forms' changed pixels are sent, and only those.
 //
 // The Win32-named services the program calls (GetCursorPos, GetWindowRect, SetWindowPos,
 // SetWindowRgn, ReleaseCapture, SendMessageA) are implemented at the end of this file. The
@@ -42,6 +46,7 @@
 #include "platform/posix/instance.h"
 #include "platform/posix/process.h"
 #include "platform/posix/region.h"
+#include "platform/rest_gate.h"
 #include "platform/x11/desktop_scale.h"
 #include "platform/x11/motion_hint.h"
 
@@ -114,6 +119,9 @@ struct X11 {
   bool pointerOnScreen = false;
   POINT pointer{};
   std::int64_t pointerAskedMs = 0;
+  // Whether ticks may be left out, and the RandR event that says the screens changed.
+  platform::RestGate gate;
+  int screenChangeEvent = -1;
 };
 
 X11& State() {
@@ -514,27 +522,113 @@ void Dispatch(XEvent& e) {
     kHandlers[static_cast<std::size_t>(e.type)](e);
 }
 
+// --- Resting --------------------------------------------------------------------------------
+
+// Asks the server where the pointer is, and tells the motion hint whether it moved.
+void AskPointer() {
+  X11& x = State();
+  Window rootReturn, child;
+  int rx = 0, ry = 0, wx, wy;
+  unsigned mask;
+  const bool onScreen =
+      XQueryPointer(x.display, x.root, &rootReturn, &child, &rx, &ry, &wx, &wy, &mask);
+  x.sentBefore = NextRequest(x.display);  // the reply came: every request before it went out
+  const bool changed =
+      !x.pointerKnown || onScreen != x.pointerOnScreen || rx != x.pointer.x || ry != x.pointer.y;
+  x.pointerOnScreen = onScreen;
+  x.pointer = {rx, ry};
+  x.pointerKnown = true;
+  x.pointerAskedMs = NowMs();
+  x.motionHint.Answered(changed);
+}
+
+// The loop sleeps without ticks while the last ticks read the same inputs and the motion hint
+// listens, so that a device moving the pointer wakes it. Without the hint it never sleeps.
+bool Asleep() { return State().gate.Resting() && State().motionHint.Listening(); }
+
+// Events after which a tick may draw something else, or must draw again.
+bool WakesTicks(const XEvent& e) {
+  switch (e.type) {
+    case Expose:           // uncovered: shown again from the pixels kept
+    case ConfigureNotify:  // moved, resized or restacked, the window or its frame
+    case ReparentNotify:
+    case MapNotify:
+    case VisibilityNotify:
+      return true;
+    default:
+      return e.type == State().screenChangeEvent;
+  }
+}
+
+// The screens' layout changing may move the pointer without a device, and the window with it.
+void ListenForScreenChanges() {
+  X11& x = State();
+  int event = 0, error = 0;
+  if (x.screenChangeEvent >= 0 || !XRRQueryExtension(x.display, &event, &error)) return;
+  x.screenChangeEvent = event + RRScreenChangeNotify;
+  XRRSelectInput(x.display, x.root, RRScreenChangeNotifyMask);
+}
+
+// After the loop slept: raw motion, or the once-a-second question finding the pointer
+// elsewhere, wakes it; and a woken loop runs its ticks at once, not a period later.
+void WakeIfMoved(bool slept) {
+  X11& x = State();
+  if (!slept) return;
+  if (x.motionHint.Moved()) {
+    x.gate.Wake();
+  } else if (NowMs() - x.pointerAskedMs >= kPointerRecheckMs) {
+    AskPointer();
+    x.gate.CursorNow(x.pointerOnScreen, x.pointer);
+  }
+  if (Asleep()) return;
+  const std::int64_t now = NowMs();
+  for (runtime::Timer* timer : x.timers) timer->backendData = now;
+}
+
 // --- The loop -------------------------------------------------------------------------------
 
 void FireDueTimers() {
+  X11& x = State();
   const std::int64_t now = NowMs();
   // Index loop: a tick may start or stop timers.
-  for (std::size_t i = 0; i < State().timers.size() && !State().ended; ++i) {
-    runtime::Timer* timer = State().timers[i];
+  for (std::size_t i = 0; i < x.timers.size() && !x.ended && !Asleep(); ++i) {
+    runtime::Timer* timer = x.timers[i];
     if (timer->backendData > now) continue;
     // Keep the period steady; after a stall, skip the missed ticks rather than burst.
     timer->backendData += timer->Interval();
     if (timer->backendData <= now) timer->backendData = now + timer->Interval();
+    x.gate.BeginTick();
     timer->RaiseTimer();
+    x.gate.EndTick();
   }
 }
 
-int MsToNextTimer(int limitMs) {
+// How long the loop may wait: until the next tick, or asleep until the next question about the
+// pointer; and no longer than a pending raise or `limitMs` (-1 for no limit).
+int MsToWake(int limitMs, bool asleep) {
+  X11& x = State();
   const std::int64_t now = NowMs();
   std::int64_t wait = limitMs < 0 ? 3600000 : limitMs;
-  for (const runtime::Timer* timer : State().timers)
-    wait = std::min(wait, std::max<std::int64_t>(0, timer->backendData - now));
-  return static_cast<int>(wait);
+  if (asleep) {
+    wait = std::min(wait, x.pointerAskedMs + kPointerRecheckMs - now);
+  } else {
+    for (const runtime::Timer* timer : x.timers) wait = std::min(wait, timer->backendData - now);
+  }
+  for (HWND w : x.windows)
+    if (w->raisePending) wait = std::min(wait, w->lastRaiseMs + kRaiseIntervalMs - now);
+  return static_cast<int>(std::max<std::int64_t>(0, wait));
+}
+
+// Waits for events (or, asleep, for raw motion) until MsToWake says, and reads what came.
+void WaitForWork(int limitMs, bool asleep) {
+  X11& x = State();
+  // Only read from the connection when poll says there is something: a quiet tick then costs
+  // one poll and one read of the motion hint, and no reads that would find nothing.
+  if (XEventsQueued(x.display, QueuedAlready) != 0) return;
+  pollfd fds[2] = {{ConnectionNumber(x.display), POLLIN, 0},
+                   {asleep ? x.motionHint.Descriptor() : -1, POLLIN, 0}};
+  if (poll(fds, 2, MsToWake(limitMs, asleep)) > 0 && fds[0].revents != 0)
+    XEventsQueued(x.display, QueuedAfterReading);
 }
 
 // Sends what Xlib still holds. XFlush also tries to read the connection, twice, which a quiet
@@ -554,19 +648,19 @@ void PumpOnce(int limitMs, Filter&& filter) {
   X11& x = State();
   FlushAll();
   SendRequests();
-  // Only read from the connection when poll says there is something: a quiet tick then costs
-  // one poll and one read of the motion hint, and no reads that would find nothing.
-  if (XEventsQueued(x.display, QueuedAlready) == 0) {
-    pollfd fd{ConnectionNumber(x.display), POLLIN, 0};
-    if (poll(&fd, 1, MsToNextTimer(limitMs)) > 0) XEventsQueued(x.display, QueuedAfterReading);
-  }
+  const bool asleep = Asleep();
+  WaitForWork(limitMs, asleep);
   while (!x.ended && XEventsQueued(x.display, QueuedAlready) > 0) {
     XEvent e;
     XNextEvent(x.display, &e);
+    if (WakesTicks(e)) x.gate.Wake();
+    if (e.type == x.screenChangeEvent) XRRUpdateConfiguration(&e);
     if (!filter(e)) Dispatch(e);
   }
   RaiseIfDue();
-  if (!x.ended) FireDueTimers();
+  if (x.ended) return;
+  WakeIfMoved(asleep);
+  FireDueTimers();
 }
 
 void PumpOnce(int limitMs) {
@@ -871,6 +965,7 @@ int TwipsPerPixelY() { return 15; }
 
 void RunEventLoop() {
   OpenDisplay();
+  ListenForScreenChanges();
   while (!State().ended) PumpOnce(-1);
 }
 
@@ -898,21 +993,8 @@ BOOL GetCursorPos(POINT* point) {
   Display* d = OpenDisplay();
   if (!x.pointerKnown) x.motionHint.Open(d);
   const bool moved = x.motionHint.Moved();
-  const std::int64_t now = NowMs();
-  if (moved || !x.pointerKnown || now - x.pointerAskedMs >= kPointerRecheckMs) {
-    Window rootReturn, child;
-    int rx = 0, ry = 0, wx, wy;
-    unsigned mask;
-    const bool onScreen = XQueryPointer(d, x.root, &rootReturn, &child, &rx, &ry, &wx, &wy, &mask);
-    x.sentBefore = NextRequest(d);  // the reply came: every request before it went out
-    const bool changed =
-        !x.pointerKnown || onScreen != x.pointerOnScreen || rx != x.pointer.x || ry != x.pointer.y;
-    x.pointerOnScreen = onScreen;
-    x.pointer = {rx, ry};
-    x.pointerKnown = true;
-    x.pointerAskedMs = now;
-    x.motionHint.Answered(changed);
-  }
+  if (moved || !x.pointerKnown || NowMs() - x.pointerAskedMs >= kPointerRecheckMs) AskPointer();
+  x.gate.ReadCursor(x.pointerOnScreen, x.pointer);
   if (!x.pointerOnScreen) return FALSE;  // the pointer is on another screen
   *point = {Scale().ToLogical(x.pointer.x), Scale().ToLogical(x.pointer.y)};
   return TRUE;
@@ -926,6 +1008,7 @@ BOOL GetWindowRect(HWND w, RECT* rect) {
   const LONG left = scale.ToLogical(w->rect.left), top = scale.ToLogical(w->rect.top);
   *rect = {left, top, left + scale.ToLogical(w->rect.right - w->rect.left),
            top + scale.ToLogical(w->rect.bottom - w->rect.top)};
+  State().gate.ReadWindow(w, *rect);
   return TRUE;
 }
 
