@@ -75,6 +75,8 @@ constexpr std::int64_t kRaiseIntervalMs = 500;
 // However still the devices are, the pointer is asked for this often: a program may have
 // warped it, which no device reports.
 constexpr std::int64_t kPointerRecheckMs = 1000;
+// Questions asked at once while the program rests (MotionHint::AskLater): one a second.
+constexpr int kQuestionsAtOnce = 30;
 
 constexpr long kMoveResizeMove = 8;  // _NET_WM_MOVERESIZE_MOVE
 constexpr long kNetWmStateAdd = 1;
@@ -524,7 +526,19 @@ void Dispatch(XEvent& e) {
 
 // --- Resting --------------------------------------------------------------------------------
 
-// Asks the server where the pointer is, and tells the motion hint whether it moved.
+// What the server said of the pointer; tells the motion hint whether it moved.
+void LearnPointer(bool onScreen, int rx, int ry) {
+  X11& x = State();
+  const bool changed =
+      !x.pointerKnown || onScreen != x.pointerOnScreen || rx != x.pointer.x || ry != x.pointer.y;
+  x.pointerOnScreen = onScreen;
+  x.pointer = {rx, ry};
+  x.pointerKnown = true;
+  x.pointerAskedMs = NowMs();
+  x.motionHint.Answered(changed);
+}
+
+// Asks the server where the pointer is.
 void AskPointer() {
   X11& x = State();
   Window rootReturn, child;
@@ -533,13 +547,22 @@ void AskPointer() {
   const bool onScreen =
       XQueryPointer(x.display, x.root, &rootReturn, &child, &rx, &ry, &wx, &wy, &mask);
   x.sentBefore = NextRequest(x.display);  // the reply came: every request before it went out
-  const bool changed =
-      !x.pointerKnown || onScreen != x.pointerOnScreen || rx != x.pointer.x || ry != x.pointer.y;
-  x.pointerOnScreen = onScreen;
-  x.pointer = {rx, ry};
-  x.pointerKnown = true;
-  x.pointerAskedMs = NowMs();
-  x.motionHint.Answered(changed);
+  LearnPointer(onScreen, rx, ry);
+}
+
+// When the pointer must be asked for next while the loop sleeps. The questions the motion hint
+// has the server hold back are answered by themselves, a second apart; should an answer not
+// come, the loop asks itself a second later. Without such questions the loop wakes and asks.
+std::int64_t PointerDueMs() {
+  X11& x = State();
+  return x.pointerAskedMs + (x.motionHint.Asking() ? 2 : 1) * kPointerRecheckMs;
+}
+
+// Before sleeping: the next questions about the pointer, held back by the server.
+void AskBeforeSleeping() {
+  X11& x = State();
+  const auto afterMs = std::max<std::int64_t>(0, PointerDueMs() - NowMs());
+  x.motionHint.AskLater(static_cast<int>(afterMs), kQuestionsAtOnce, kPointerRecheckMs);
 }
 
 // The loop sleeps without ticks while the last ticks read the same inputs and the motion hint
@@ -576,7 +599,10 @@ void WakeIfMoved(bool slept) {
   if (!slept) return;
   if (x.motionHint.Moved()) {
     x.gate.Wake();
-  } else if (NowMs() - x.pointerAskedMs >= kPointerRecheckMs) {
+  } else if (const auto answer = x.motionHint.TakeAnswer()) {
+    LearnPointer(answer->onScreen, answer->x, answer->y);
+    x.gate.CursorNow(x.pointerOnScreen, x.pointer);
+  } else if (NowMs() >= PointerDueMs()) {
     AskPointer();
     x.gate.CursorNow(x.pointerOnScreen, x.pointer);
   }
@@ -610,7 +636,7 @@ int MsToWake(int limitMs, bool asleep) {
   const std::int64_t now = NowMs();
   std::int64_t wait = limitMs < 0 ? 3600000 : limitMs;
   if (asleep) {
-    wait = std::min(wait, x.pointerAskedMs + kPointerRecheckMs - now);
+    wait = std::min(wait, PointerDueMs() - now);
   } else {
     for (const runtime::Timer* timer : x.timers) wait = std::min(wait, timer->backendData - now);
   }
@@ -625,6 +651,7 @@ void WaitForWork(int limitMs, bool asleep) {
   // Only read from the connection when poll says there is something: a quiet tick then costs
   // one poll and one read of the motion hint, and no reads that would find nothing.
   if (XEventsQueued(x.display, QueuedAlready) != 0) return;
+  if (asleep) AskBeforeSleeping();
   pollfd fds[2] = {{ConnectionNumber(x.display), POLLIN, 0},
                    {asleep ? x.motionHint.Descriptor() : -1, POLLIN, 0}};
   if (poll(fds, 2, MsToWake(limitMs, asleep)) > 0 && fds[0].revents != 0)
