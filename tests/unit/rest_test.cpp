@@ -126,7 +126,6 @@ const Change kChanges[] = {
        SetWindowPos(other.hWnd(), nullptr, 50, 60, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
      },
      false, 0},
-    {"WindowReadOutsideATick", [](fMouseWatch& w) { (void)w.Left(); }, false, 0},
     {"ExposeOrScreenChange", [](fMouseWatch&) { headless::Wake(); }, true, 1},
 };
 
