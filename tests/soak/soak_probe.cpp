@@ -5,7 +5,9 @@
 //
 //   soak_probe window CLASS               "ID X Y WIDTH HEIGHT" of the first viewable window
 //                                         whose WM_CLASS contains CLASS (root coordinates)
-//   soak_probe circle ID SECONDS PERIOD   moves the pointer round the window every PERIOD ms
+//   soak_probe circle ID SECONDS PERIOD   moves the pointer round the window every PERIOD ms,
+//                                         resting 1.5 s after every 3 s so the program falls
+//                                         asleep and wakes again
 //   soak_probe resources ID               "name=count ... total=N pixmap_bytes=N" for the
 //                                         client that created window ID
 //   soak_probe pointer                    "X,Y": where the pointer is
@@ -141,7 +143,14 @@ int CommandCircle(Window window, double seconds, int period_ms) {
                                       std::chrono::duration<double>(seconds));
   double angle = 0;
   long step = 0;
+  constexpr auto kMoving = std::chrono::seconds(3);
+  constexpr auto kResting = milliseconds(1500);
+  auto rest = Clock::now() + kMoving;
   while (Clock::now() < end) {
+    if (Clock::now() >= rest) {
+      std::this_thread::sleep_for(kResting);
+      rest = Clock::now() + kMoving;
+    }
     const double radius = 130 + 110 * std::sin(step * 0.013);  // 20 to 240 px
     MovePointer(display, static_cast<int>(std::lround(cx + radius * std::cos(angle))),
                 static_cast<int>(std::lround(cy + radius * std::sin(angle))));

@@ -993,6 +993,9 @@ int TwipsPerPixelY() { return 15; }
 void RunEventLoop() {
   OpenDisplay();
   ListenForScreenChanges();
+  // Listening for the pointer from the start: the program's descriptors and connections are
+  // then all open before its first tick.
+  State().motionHint.Open(State().display);
   while (!State().ended) PumpOnce(-1);
 }
 
