@@ -460,13 +460,23 @@ class FollowTest : public ProgramOnServer, public testing::Test {
   Look looking_right_, looking_left_;
 };
 
+// Its once-a-second question alone makes ten wake-ups in ten seconds, so one more (another
+// process on a busy machine preempting the program counts too) would fail a single window:
+// up to three windows are measured, and one must stay within ten. A program that wakes more
+// than once a second fails all three.
 TEST_F(FollowTest, AtRestTheProgramWakesAtMostOnceASecond) {
   if (UnderWine()) GTEST_SKIP() << kWindowsDoesNotRest;
   std::this_thread::sleep_for(kRest);
-  const std::optional<long> wakeUps = WakeUpsIn(Milliseconds(10'000));
-  ASSERT_TRUE(wakeUps) << "the program is gone";
-  EXPECT_LE(*wakeUps, 10) << "with the pointer and the window still, the program woke " << *wakeUps
-                          << " times in 10 s";
+  std::vector<long> windows;
+  for (int i = 0; i < 3 && (windows.empty() || windows.back() > 10); ++i) {
+    const std::optional<long> wakeUps = WakeUpsIn(Milliseconds(10'000));
+    ASSERT_TRUE(wakeUps) << "the program is gone";
+    windows.push_back(*wakeUps);
+  }
+  std::ostringstream seen;
+  for (long n : windows) seen << " " << n;
+  EXPECT_LE(windows.back(), 10) << "with the pointer and the window still, the program woke"
+                                << seen.str() << " times in windows of 10 s";
   // Asleep, not stuck: it still answers the mouse.
   EXPECT_TRUE(TimeToLook(
       looking_right_, [&] { server_->MovePointer(right_); }, kRedrawTimeout))
