@@ -42,7 +42,8 @@ void ShowFormWindow(HWND window);
 void InvalidateFormWindow(HWND window);
 
 // Starts calling timer.RaiseTimer() every timer.Interval() milliseconds; stops it again.
-// Starting a running timer restarts its period.
+// Starting a running timer restarts its period. A backend may leave out the ticks whose inputs
+// (the cursor, the window rectangles) are what the ticks before them read (rest_gate.h).
 void StartTimer(runtime::Timer& timer);
 void StopTimer(runtime::Timer& timer);
 
