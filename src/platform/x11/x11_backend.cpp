@@ -43,11 +43,12 @@
 
 #include "platform/backend.h"
 #include "platform/form.h"
-#include "platform/posix/instance.h"
 #include "platform/posix/process.h"
 #include "platform/posix/region.h"
 #include "platform/rest_gate.h"
 #include "platform/x11/desktop_scale.h"
+#include "platform/x11/display.h"
+#include "platform/x11/instance.h"
 #include "platform/x11/motion_hint.h"
 
 struct HWND__ {
@@ -180,13 +181,15 @@ class ErrorTrap {
 // Losing the server ends the program quietly: there is nothing left to show.
 int OnConnectionLost(Display*) { _exit(1); }
 
+// Opens the display, or ends the program with one line on stderr when there is none or it does
+// not answer in time (display.h).
 Display* OpenDisplay() {
   X11& x = State();
   if (x.display != nullptr) return x.display;
+  x11::AnswerDeadline deadline;  // for the opening and the names' round trip
   // The toy reads no keys: opening without the keyboard extension saves two round trips.
   XkbIgnoreExtension(True);
-  x.display = XOpenDisplay(nullptr);
-  if (x.display == nullptr) _exit(1);  // no display to show anything on
+  x.display = x11::OpenDisplayOrExit();
   XSetIOErrorHandler(&OnConnectionLost);
   x.screen = DefaultScreen(x.display);
   x.root = RootWindow(x.display, x.screen);
@@ -216,6 +219,12 @@ const platform::DisplayScale& Scale() {
       x11::DesktopScale(std::getenv(x11::kScaleVariable), XResourceManagerString(OpenDisplay()));
   return scale;
 }
+
+}  // namespace
+
+Display* x11::Connection() { return OpenDisplay(); }
+
+namespace {
 
 HWND Find(Window xid) {
   for (HWND w : State().windows)
@@ -1006,8 +1015,13 @@ void EndProgram() {
 
 std::string ExecutablePath() { return posix::OwnExecutablePath(); }
 
+// Decided by the display (instance.h), and only once it answers.
 bool IsPreviousInstanceRunning() {
-  static const bool running = !posix::ClaimInstance(ExecutablePath());
+  static const bool running = [] {
+    Display* display = OpenDisplay();
+    x11::AnswerDeadline deadline;
+    return !x11::ClaimInstance(display, ExecutablePath());
+  }();
   return running;
 }
 
