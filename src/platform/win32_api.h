@@ -37,6 +37,8 @@ using LPCSTR = const char*;
 using HWND = struct HWND__*;
 using HRGN = struct HRGN__*;
 using HGDIOBJ = void*;
+using HMONITOR = struct HMONITOR__*;
+using HDC = struct HDC__*;
 
 struct POINT {
   LONG x;
@@ -49,6 +51,11 @@ struct RECT {
   LONG right;
   LONG bottom;
 };
+using LPRECT = RECT*;
+using LPCRECT = const RECT*;
+
+// Called once per monitor with its rectangle in screen pixels; FALSE stops the enumeration.
+using MONITORENUMPROC = BOOL (*)(HMONITOR monitor, HDC dc, LPRECT area, LPARAM data);
 
 inline constexpr BOOL TRUE = 1;
 inline constexpr BOOL FALSE = 0;
@@ -90,11 +97,16 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 int SetWindowRgn(HWND window, HRGN region, BOOL redraw);  // window owns region on success
 DWORD GetSysColor(int index);
 int GetSystemMetrics(int index);  // screen sizes, pixels; the virtual screen spans all monitors
+// Each monitor of the desktop in turn (no device context, no clipping are used).
+BOOL EnumDisplayMonitors(HDC dc, LPCRECT clip, MONITORENUMPROC callback, LPARAM data);
+// Copies the window's region (window pixels) into `region`; RGN_ERROR when it has none.
+int GetWindowRgn(HWND window, HRGN region);
 
 // gdi32: regions as sets of rectangles (portable).
 HRGN CreateRectRgn(int left, int top, int right, int bottom);
 int CombineRgn(HRGN destination, HRGN source1, HRGN source2, int mode);
 BOOL DeleteObject(HGDIOBJ object);
+BOOL PtInRegion(HRGN region, int x, int y);
 
 // kernel32: long path names and private profiles (portable, POSIX file system).
 DWORD GetLongPathNameA(LPCSTR shortPath, LPSTR longPath, DWORD bufferLength);

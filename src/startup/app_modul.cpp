@@ -1,6 +1,8 @@
 #include "startup/app_modul.h"
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "commands/commands.h"
 #include "platform/conversions.h"
@@ -26,15 +28,69 @@ void PlaceAtTopCentre(fMouseWatch& watcher) {
   });
 }
 
-// True when some part of the window lies on the virtual screen (all monitors together).
-bool OnScreen(fMouseWatch& watcher) {
+// The side of the smallest square of face, in pixels, that a hand can take hold of with the
+// mouse: less than that of the dog on the screen and the user cannot reach it.
+constexpr int GrabSize = 16;
+
+// The monitors' rectangles, screen pixels; none when the system does not say.
+std::vector<RECT> Monitors() {
+  std::vector<RECT> monitors;
+  EnumDisplayMonitors(
+      nullptr, nullptr,
+      [](HMONITOR, HDC, LPRECT area, LPARAM data) -> BOOL {
+        reinterpret_cast<std::vector<RECT>*>(data)->push_back(*area);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&monitors));
+  return monitors;
+}
+
+// True when a GrabSize x GrabSize square of the window's visible face (its region, or the
+// whole window when it has none) lies on one monitor. Each row of the part on a monitor counts,
+// for every column, how many face pixels end there going up; a square fits where GrabSize
+// columns side by side all reach GrabSize. When the system cannot tell where the window or the
+// monitors are, the window stays where it is.
+bool Grabbable(fMouseWatch& watcher) {
   RECT window{};
   if (!GetWindowRect(watcher.hWnd(), &window)) return true;
-  const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
-  const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
-  const int right = left + GetSystemMetrics(SM_CXVIRTUALSCREEN);
-  const int bottom = top + GetSystemMetrics(SM_CYVIRTUALSCREEN);
-  return window.left < right && window.right > left && window.top < bottom && window.bottom > top;
+  const std::vector<RECT> monitors = Monitors();
+  if (monitors.empty()) return true;
+
+  // A copy of the window's region, freed however this ends.
+  struct Region {
+    HRGN handle = CreateRectRgn(0, 0, 0, 0);
+    ~Region() {
+      if (handle != nullptr) DeleteObject(handle);
+    }
+  } const face;
+  if (face.handle == nullptr) return true;
+  const bool shaped = GetWindowRgn(watcher.hWnd(), face.handle) != RGN_ERROR;
+  bool found = false;
+  for (const RECT& monitor : monitors) {
+    if (window.left >= monitor.left && window.top >= monitor.top && window.right <= monitor.right &&
+        window.bottom <= monitor.bottom) {
+      found = true;  // the whole dog is on this monitor
+      break;
+    }
+    // The part of the window on this monitor, in window pixels.
+    const int left = std::max(monitor.left, window.left) - window.left;
+    const int top = std::max(monitor.top, window.top) - window.top;
+    const int right = std::min(monitor.right, window.right) - window.left;
+    const int bottom = std::min(monitor.bottom, window.bottom) - window.top;
+    if (right - left < GrabSize || bottom - top < GrabSize) continue;
+    std::vector<int> heights(static_cast<std::size_t>(right - left), 0);
+    for (int y = top; y < bottom && !found; ++y) {
+      int across = 0;
+      for (int x = left; x < right && !found; ++x) {
+        int& height = heights[static_cast<std::size_t>(x - left)];
+        height = !shaped || PtInRegion(face.handle, x, y) ? height + 1 : 0;
+        across = height >= GrabSize ? across + 1 : 0;
+        found = across >= GrabSize;
+      }
+    }
+    if (found) break;
+  }
+  return found;
 }
 
 }  // namespace
@@ -69,10 +125,12 @@ void Main() {
   } else {
     ResumeNext([&] { watcher->SetTop(runtime::CSng(runtime::Val(savedTop))); });
     ResumeNext([&] { watcher->SetLeft(runtime::CSng(runtime::Val(savedLeft))); });
-    // A place remembered on a monitor that is gone would leave the window out of sight and,
-    // since only a double-click ends the program, out of reach. The file keeps its values.
+    // A place remembered on a monitor that is gone or was larger may leave nothing of the dog
+    // on the screens, or too little to take hold of; since only a double-click ends the
+    // program, it would be out of reach. Such a place gives the first-run place instead; the
+    // file keeps its values until the next double-click.
     ResumeNext([&] {
-      if (!OnScreen(*watcher)) PlaceAtTopCentre(*watcher);
+      if (!Grabbable(*watcher)) PlaceAtTopCentre(*watcher);
     });
   }
 

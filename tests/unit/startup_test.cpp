@@ -3,7 +3,9 @@
 
 #include <fstream>
 #include <optional>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include "commands/commands.h"
 #include "platform/headless/headless.h"
@@ -86,6 +88,105 @@ INSTANTIATE_TEST_SUITE_P(
         PlacementCase{"WhollyOffScreenAbove", "[Tavik's Ozzlebeck]\nTop=-2385\nLeft=600\n", 0,
                       13410},
         PlacementCase{"FarAway", "[Tavik's Ozzlebeck]\nTop=-99999\nLeft=99999999\n", 0, 13410}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- A stored place must leave enough of the face on a monitor to take hold of ------------
+
+// The window is 132 x 159 pixels; its face (the real picture's region) leaves the top 9 rows,
+// the right 3 columns and a square at each corner empty. At each edge and corner of the screen
+// the limit is where the last 16 x 16 square of face still lies on the screen: there the place
+// is kept, one pixel further off it gives way to the first-run place. How far in the face's
+// squares lie is the picture's own: from the top edge of the window its first square ends 26
+// rows down (the top 9 rows are empty); from the bottom 17 rows up; from the left, 16 columns
+// in; from the right, 19 columns in (the last 3 are empty); and at the corners it takes a
+// 40 x 40 piece (top left), 51 x 51 (top right), 22 x 22 (bottom left) or 24 x 24 (bottom
+// right) of the window.
+struct GrabCase {
+  const char* name;
+  int left, top;                    // the stored place, pixels
+  bool kept;                        // else: the first-run place
+  std::vector<RECT> monitors = {};  // none: one 1920 x 1080 monitor
+};
+
+void PrintTo(const GrabCase& c, std::ostream* out) { *out << c.name; }
+
+class GrabbableCases : public StartupTest, public ::testing::WithParamInterface<GrabCase> {};
+
+TEST_P(GrabbableCases, KeepsAPlaceOnlyWhenTheFaceCanBeTakenHoldOf) {
+  const GrabCase& c = GetParam();
+  headless::SetMonitors(c.monitors);
+  if (!c.monitors.empty()) {
+    headless::SetScreenWidth(c.monitors.front().right - c.monitors.front().left);
+    headless::SetScreenHeight(c.monitors.front().bottom - c.monitors.front().top);
+  }
+  const std::string settings = "[Tavik's Ozzlebeck]\r\nTop=" + std::to_string(c.top * 15) +
+                               "\r\nLeft=" + std::to_string(c.left * 15) + "\r\n";
+  WriteSettings(settings);
+  AppModul::Main();
+  fMouseWatch& watch = fMouseWatch::Default();
+  const float firstRunLeft = static_cast<float>(
+      (c.monitors.empty() ? 1920 : c.monitors.front().right - c.monitors.front().left) * 15 / 2 -
+      990);
+  if (c.kept) {
+    EXPECT_EQ(watch.Top(), static_cast<float>(c.top * 15));
+    EXPECT_EQ(watch.Left(), static_cast<float>(c.left * 15));
+  } else {
+    EXPECT_EQ(watch.Top(), 0);
+    EXPECT_EQ(watch.Left(), firstRunLeft);
+  }
+  EXPECT_TRUE(headless::State(watch.hWnd()).visible);
+  EXPECT_EQ(ReadFile(SettingsPath()), settings);  // the file keeps its values
+}
+
+const RECT kLeftMonitor{0, 0, 1920, 1080};
+const RECT kRightMonitor{1920, 0, 3840, 1080};
+
+INSTANTIATE_TEST_SUITE_P(
+    EdgesAndCorners, GrabbableCases,
+    ::testing::Values(
+        // Hanging off the bottom edge: 26 rows on the screen, then 25.
+        GrabCase{"BottomEdgeAtTheLimit", 500, 1054, true},
+        GrabCase{"BottomEdgeAPixelPast", 500, 1055, false},
+        // Hanging off the top edge: 17 rows, then 16.
+        GrabCase{"TopEdgeAtTheLimit", 500, -142, true},
+        GrabCase{"TopEdgeAPixelPast", 500, -143, false},
+        // Off the right edge: 16 columns, then 15.
+        GrabCase{"RightEdgeAtTheLimit", 1904, 300, true},
+        GrabCase{"RightEdgeAPixelPast", 1905, 300, false},
+        // Off the left edge: 19 columns, then 18.
+        GrabCase{"LeftEdgeAtTheLimit", -113, 300, true},
+        GrabCase{"LeftEdgeAPixelPast", -114, 300, false},
+        // Corners of the screen, a pixel further off on both axes past the limit.
+        GrabCase{"BottomRightCornerAtTheLimit", 1880, 1040, true},
+        GrabCase{"BottomRightCornerPast", 1881, 1041, false},
+        GrabCase{"BottomLeftCornerAtTheLimit", -81, 1029, true},
+        GrabCase{"BottomLeftCornerPast", -82, 1030, false},
+        GrabCase{"TopRightCornerAtTheLimit", 1898, -137, true},
+        GrabCase{"TopRightCornerPast", 1899, -138, false},
+        GrabCase{"TopLeftCornerAtTheLimit", -108, -135, true},
+        GrabCase{"TopLeftCornerPast", -109, -136, false},
+        // 28 x 21 of the window's bottom left on the screen: face 16 rows high in 16 columns,
+        // but not side by side (15 and 1).
+        GrabCase{"TopRightCornerSplitFace", 1892, -138, false},
+        // Only the empty top rows on the screen (Top=16065, Left=13410): nothing to see.
+        GrabCase{"EmptyRowsOnly", 894, 1071, false},
+        // A face shown but too thin to hold: 20 rows of the window, 11 of them face.
+        GrabCase{"ThinStripOfFace", 894, 1060, false},
+        // Peeking in: half the dog past the left edge.
+        GrabCase{"HalfPastTheLeftEdge", -66, 300, true},
+        // On the second of two monitors, and the same place once that monitor is gone.
+        GrabCase{"OnTheSecondMonitor", 2500, 300, true, {kLeftMonitor, kRightMonitor}},
+        GrabCase{"SecondMonitorGone", 2500, 300, false, {kLeftMonitor}},
+        // Astride two monitors low down: 27 rows on each, the squares cut by the seam. One
+        // monitor as wide as both holds a square.
+        GrabCase{"SquaresCutByTheSeam", 1863, 1054, false, {kLeftMonitor, kRightMonitor}},
+        GrabCase{"SameOnOneWideMonitor", 1863, 1054, true, {RECT{0, 0, 3840, 1080}}},
+        // A monitor left of and above the first: negative screen coordinates.
+        GrabCase{"OnAMonitorAtNegativeCoordinates",
+                 -700,
+                 -500,
+                 true,
+                 {kLeftMonitor, RECT{-1280, -1024, 0, 0}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StartupTest, SettingsFileIsNamedAfterTheExecutable) {

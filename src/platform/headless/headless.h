@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/display_scale.h"
 #include "platform/posix/region.h"
@@ -31,6 +32,8 @@ void Reset();
 void SetCursor(int x, int y);
 void SetScreenWidth(int pixels);
 void SetScreenHeight(int pixels);
+// The monitors, screen pixels; none set (the default) means one monitor covering the screen.
+void SetMonitors(std::vector<RECT> monitors);
 void SetExecutablePath(const std::string& path);
 // As when the system cannot tell the program its own path (ExecutablePath is empty).
 void SetExecutablePathUnknown();

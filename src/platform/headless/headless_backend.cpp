@@ -23,6 +23,7 @@ namespace {
 struct Backend {
   int screenWidth = 1920;
   int screenHeight = 1080;
+  std::vector<RECT> monitors;  // empty: one monitor covering the screen
   POINT cursor{};
   std::vector<runtime::Timer*> timers;
   bool ended = false;
@@ -52,6 +53,7 @@ void SetCursor(int x, int y) {
 }
 void SetScreenWidth(int pixels) { Self().screenWidth = pixels; }
 void SetScreenHeight(int pixels) { Self().screenHeight = pixels; }
+void SetMonitors(std::vector<RECT> monitors) { Self().monitors = std::move(monitors); }
 void SetExecutablePath(const std::string& path) { Self().exePath = path; }
 void SetExecutablePathUnknown() { Self().exePathUnknown = true; }
 void SetPreviousInstance(bool running) { Self().previousInstance = running; }
@@ -182,6 +184,15 @@ int GetSystemMetrics(int index) {
   }
 }
 
+BOOL EnumDisplayMonitors(HDC dc, LPCRECT, MONITORENUMPROC callback, LPARAM data) {
+  if (callback == nullptr) return FALSE;
+  std::vector<RECT> monitors = Self().monitors;
+  if (monitors.empty()) monitors.push_back({0, 0, Self().screenWidth, Self().screenHeight});
+  for (RECT& area : monitors)
+    if (!callback(nullptr, dc, &area, data)) break;
+  return TRUE;
+}
+
 BOOL ReleaseCapture() {
   ++Self().releaseCaptureCalls;
   return TRUE;
@@ -194,6 +205,11 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM) {
     if (Self().captionPress) Self().captionPress(window);
   }
   return 0;
+}
+
+int GetWindowRgn(HWND window, HRGN region) {
+  if (window == nullptr || window->state.region == nullptr || region == nullptr) return RGN_ERROR;
+  return CombineRgn(region, window->state.region, nullptr, RGN_COPY);
 }
 
 int SetWindowRgn(HWND window, HRGN region, BOOL) {

@@ -60,6 +60,10 @@ int CombineRgn(HRGN destination, HRGN source1, HRGN source2, int mode) {
   return Complexity(*destination);
 }
 
+BOOL PtInRegion(HRGN region, int x, int y) {
+  return region != nullptr && platform::RegionContains(*region, x, y) ? TRUE : FALSE;
+}
+
 BOOL DeleteObject(HGDIOBJ object) {
   if (object == nullptr) return FALSE;
   delete static_cast<HRGN__*>(object);

@@ -1110,6 +1110,11 @@ LRESULT SendMessageA(HWND w, UINT message, WPARAM wParam, LPARAM) {
   return 0;
 }
 
+int GetWindowRgn(HWND w, HRGN region) {
+  if (w == nullptr || w->region == nullptr || region == nullptr) return RGN_ERROR;
+  return CombineRgn(region, w->region, nullptr, RGN_COPY);
+}
+
 int SetWindowRgn(HWND w, HRGN region, BOOL) {
   if (w == nullptr) return 0;
   X11& x = State();
