@@ -92,6 +92,7 @@ void RemoveFolder(const fs::path& folder) {
 struct ChildLaunch {
   std::vector<std::string> argv;
   std::vector<std::pair<std::string, std::string>> environment;  // added or replaced
+  std::vector<std::string> unset_environment;                    // removed
   fs::path output;                                               // stdout and stderr, appended
   fs::path working_folder;
   int inherited_fd = -1;  // stays open in the child
@@ -103,7 +104,9 @@ std::vector<std::string> ChildEnvironment(const ChildLaunch& launch) {
     std::string_view text(*entry);
     std::string_view name = text.substr(0, text.find('='));
     bool replaced = std::any_of(launch.environment.begin(), launch.environment.end(),
-                                [&](const auto& var) { return var.first == name; });
+                                [&](const auto& var) { return var.first == name; }) ||
+                    std::find(launch.unset_environment.begin(), launch.unset_environment.end(),
+                              name) != launch.unset_environment.end();
     if (!replaced) result.emplace_back(text);
   }
   for (const auto& [name, value] : launch.environment) result.push_back(name + "=" + value);
@@ -792,8 +795,14 @@ Program::Program(const XServer& server, Options options)
     launch.argv.push_back(executable_.string());
     launch.argv.insert(launch.argv.end(), options_.arguments.begin(), options_.arguments.end());
     launch.environment = {{"DISPLAY", server_.name()}};
-    launch.environment.insert(launch.environment.end(), options_.environment.begin(),
-                              options_.environment.end());
+    for (const auto& [name, value] : options_.environment) {
+      std::erase_if(launch.environment, [&](const auto& var) { return var.first == name; });
+      if (value) {
+        launch.environment.emplace_back(name, *value);
+      } else {
+        launch.unset_environment.push_back(name);
+      }
+    }
     launch.output = output_path_;
     launch.working_folder = folder_;
     pid_ = StartChild(launch);

@@ -261,8 +261,9 @@ class Program {
     // Runs the program from this folder (made if missing; the executable is copied into it
     // unless it is there already) instead of a private one. The folder stays the caller's.
     std::optional<std::filesystem::path> folder;
-    // Variables added to the program's environment, or replaced in it.
-    std::vector<std::pair<std::string, std::string>> environment;
+    // Variables added to the program's environment or replaced in it (DISPLAY too), or, with
+    // no value, removed from it.
+    std::vector<std::pair<std::string, std::optional<std::string>>> environment;
   };
 
   // Copies, starts and (by default) waits for the window; throws std::runtime_error when the

@@ -1,0 +1,211 @@
+// One copy per display on X11, whatever the environment of each start: the rule lives in the X
+// server, so runtime and temporary folders that cannot be used or belong to someone else, two
+// names of one display, and starts whose environments differ all leave exactly one window. A
+// copy killed outright leaves nothing behind that stops the next start. The Windows build keeps
+// its own rule (a named mutex), which these cases do not concern: they are skipped under Wine.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "harness.h"
+#include "watcher_view.h"
+
+namespace e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using Environment = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
+constexpr Milliseconds kSecondCopyTimeout{10'000};
+
+// A folder of the test's own, with whatever it made inside, removed with the object.
+class Scratch {
+ public:
+  Scratch() {
+    std::string pattern = (fs::temp_directory_path() / "ozz-e2e-env-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~Scratch() {
+    std::error_code ignored;
+    // Folders made unwritable for a case must be writable again to be removed.
+    for (const auto& entry : fs::recursive_directory_iterator(path_, ignored))
+      if (entry.is_directory(ignored)) chmod(entry.path().c_str(), 0700);
+    fs::remove_all(path_, ignored);
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+
+  // Makes `name` inside with `mode`; returns its path.
+  std::string Folder(const std::string& name, mode_t mode) const {
+    const fs::path folder = path_ / name;
+    fs::create_directories(folder);
+    chmod(folder.c_str(), mode);
+    return folder.string();
+  }
+
+ private:
+  fs::path path_;
+};
+
+struct EnvironmentCase {
+  const char* name;
+  // The environment of each start, in order: the first shows the window, the others must end.
+  std::vector<Environment> (*starts)(const XServer& server, const Scratch& scratch);
+  // Making a folder that belongs to another user takes root.
+  bool needs_root = false;
+};
+
+void PrintTo(const EnvironmentCase& c, std::ostream* out) { *out << c.name; }
+
+std::string Describe(const Environment& environment) {
+  std::ostringstream text;
+  for (const auto& [name, value] : environment) {
+    if (value) {
+      text << name << "=" << *value << " ";
+    } else {
+      text << "-u " << name << " ";
+    }
+  }
+  return text.str();
+}
+
+const EnvironmentCase kEnvironmentCases[] = {
+    // A runtime folder the program cannot write into (for root: one no one can write into).
+    {"UnwritableRuntimeFolder",
+     [](const XServer&, const Scratch& scratch) {
+       const Environment run{{"XDG_RUNTIME_DIR", scratch.Folder("run", 0500)}};
+       return std::vector<Environment>{run, run, run};
+     }},
+    {"ProcAsRuntimeFolder",
+     [](const XServer&, const Scratch&) {
+       const Environment run{{"XDG_RUNTIME_DIR", "/proc"}};
+       return std::vector<Environment>{run, run, run};
+     }},
+    {"ProcAsTemporaryFolder",
+     [](const XServer&, const Scratch&) {
+       const Environment run{{"XDG_RUNTIME_DIR", std::nullopt}, {"TMPDIR", "/proc"}};
+       return std::vector<Environment>{run, run, run};
+     }},
+    // The temporary folder already holds a folder in this user's name, made by someone else.
+    {"ForeignFolderInTheTemporaryFolder",
+     [](const XServer&, const Scratch& scratch) {
+       const std::string tmp = scratch.Folder("tmp", 0755);
+       const std::string foreign =
+           scratch.Folder("tmp/ozzlebeck-" + std::to_string(getuid()), 0700);
+       if (chown(foreign.c_str(), 65534, 65534) != 0) throw std::runtime_error("chown failed");
+       const Environment run{{"XDG_RUNTIME_DIR", std::nullopt}, {"TMPDIR", tmp}};
+       return std::vector<Environment>{run, run, run};
+     },
+     true},
+    // ":N", "unix:N" and "unix:N.0" name one server.
+    {"NamesOfOneDisplay",
+     [](const XServer& server, const Scratch&) {
+       const std::string number = server.name().substr(1);
+       return std::vector<Environment>{{{"DISPLAY", ":" + number}},
+                                       {{"DISPLAY", "unix:" + number}},
+                                       {{"DISPLAY", "unix:" + number + ".0"}}};
+     }},
+    {"RuntimeFolderSetThenUnset",
+     [](const XServer&, const Scratch& scratch) {
+       return std::vector<Environment>{{{"XDG_RUNTIME_DIR", scratch.Folder("run", 0700)}},
+                                       {{"XDG_RUNTIME_DIR", std::nullopt}},
+                                       {{"XDG_RUNTIME_DIR", scratch.Folder("other", 0700)}}};
+     }},
+    // The first copy runs with folders of its own, the next ones with none of them.
+    {"EveryFolderDifferent",
+     [](const XServer& server, const Scratch& scratch) {
+       return std::vector<Environment>{{{"HOME", scratch.Folder("home", 0700)},
+                                        {"TMPDIR", scratch.Folder("tmp", 0700)},
+                                        {"XDG_RUNTIME_DIR", scratch.Folder("run", 0700)}},
+                                       {{"HOME", std::nullopt},
+                                        {"TMPDIR", std::nullopt},
+                                        {"XDG_RUNTIME_DIR", std::nullopt},
+                                        {"DISPLAY", "unix:" + server.name().substr(1)}}};
+     }},
+};
+
+class OneCopyTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (UnderWine()) GTEST_SKIP() << "the X11 build's rule; the Windows build has its own";
+    server_ = std::make_unique<XServer>();
+  }
+  void TearDown() override {
+    programs_.clear();
+    server_.reset();
+  }
+
+  std::vector<Window> ProgramWindows() const {
+    return server_->FindViewableWindowsByClass("ozzlebeck");
+  }
+
+  // Starts another copy of `first`'s executable with `environment`, which must end with status
+  // 0 while `first` runs on with the only window.
+  void ExpectAnotherStartToEnd(Program& first, const Environment& environment,
+                               const std::string& what) {
+    Program another(*server_,
+                    {.wait_for_window = false, .same_copy_as = &first, .environment = environment});
+    ASSERT_TRUE(another.WaitForExit(kSecondCopyTimeout))
+        << what << " still runs after " << kSecondCopyTimeout.count() << " ms with "
+        << Describe(environment) << "; windows: " << ProgramWindows().size();
+    EXPECT_EQ(another.ExitStatus(), 0) << what << "; output:\n" << another.Output();
+    EXPECT_EQ(another.Output(), "") << what;
+    EXPECT_EQ(ProgramWindows().size(), 1u) << what << " with " << Describe(environment);
+    EXPECT_FALSE(first.HasExited()) << what << ": the first copy ended";
+  }
+
+  std::unique_ptr<XServer> server_;
+  std::vector<std::unique_ptr<Program>> programs_;
+};
+
+class EnvironmentTest : public OneCopyTest, public testing::WithParamInterface<EnvironmentCase> {};
+
+TEST_P(EnvironmentTest, LeavesExactlyOneWindow) {
+  const EnvironmentCase& c = GetParam();
+  if (c.needs_root && geteuid() != 0) GTEST_SKIP() << "making another user's folder takes root";
+  const Scratch scratch;
+  const std::vector<Environment> starts = c.starts(*server_, scratch);
+  programs_.push_back(
+      std::make_unique<Program>(*server_, Program::Options{.environment = starts.front()}));
+  Program& first = *programs_.back();
+  for (std::size_t i = 1; i < starts.size(); ++i)
+    ExpectAnotherStartToEnd(first, starts[i], "start " + std::to_string(i + 1));
+}
+
+INSTANTIATE_TEST_SUITE_P(OneCopy, EnvironmentTest, testing::ValuesIn(kEnvironmentCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A copy killed outright (SIGKILL: no chance to tidy up) stops no later start: the next one
+// shows its window as soon as any first start does, and holds the rule in turn.
+TEST_F(OneCopyTest, AfterTheCopyIsKilledTheNextStartShowsAtOnce) {
+  programs_.push_back(std::make_unique<Program>(*server_));
+  Program& killed = *programs_.back();
+  ASSERT_NE(killed.window(), None);
+  ASSERT_EQ(kill(killed.pid(), SIGKILL), 0);
+  ASSERT_TRUE(killed.WaitForExit(Milliseconds(5000)));
+  ASSERT_TRUE(WaitUntil([&] { return ProgramWindows().empty(); }, Milliseconds(5000)));
+
+  const auto begin = Clock::now();
+  programs_.push_back(std::make_unique<Program>(
+      *server_, Program::Options{.window_timeout = Milliseconds(5000), .same_copy_as = &killed}));
+  const auto took = std::chrono::duration_cast<Milliseconds>(Clock::now() - begin);
+  std::cout << "after a SIGKILL the next window showed in " << took.count() << " ms\n";
+  RecordProperty("next_window_ms", std::to_string(took.count()));
+  ExpectAnotherStartToEnd(*programs_.back(), {}, "a start after the restart");
+}
+
+}  // namespace
+}  // namespace e2e
