@@ -57,12 +57,15 @@ class DisplayTest : public testing::Test {
     server_.reset();
   }
 
-  // Starts the program with `display` as DISPLAY (none: unset), its stderr alone going to the
-  // harness's output and its stdout to a file of its own; waits for it to end.
-  void StartWithDisplay(std::optional<std::string> display) {
+  // Starts the program with `display` as DISPLAY (none: unset), through `launcher` when given,
+  // its stderr alone going to the harness's output and its stdout to a file of its own; waits
+  // for it to end.
+  void StartWithDisplay(std::optional<std::string> display,
+                        const std::vector<std::string>& launcher = {}) {
     stdout_path_ = server_->work_folder() / "program.stdout";
     ProgramCommand command = ProgramCommand::FromEnvironment();
-    command.launcher = {"sh", "-c", "exec \"$0\" 2>&1 >\"$OZZ_STDOUT\""};
+    command.launcher = {"sh", "-c", "exec \"$@\" 2>&1 >\"$OZZ_STDOUT\"", "sh"};
+    command.launcher.insert(command.launcher.end(), launcher.begin(), launcher.end());
     program_ = std::make_unique<Program>(
         *server_, Program::Options{.wait_for_window = false,
                                    .command = command,
@@ -112,13 +115,32 @@ TEST_P(NoDisplayTest, SaysSoOnStderrAndEndsWithStatusOne) {
 INSTANTIATE_TEST_SUITE_P(Display, NoDisplayTest, testing::ValuesIn(kNoDisplayCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
+struct StoppedServerCase {
+  const char* name;
+  std::vector<std::string> launcher;  // what starts the program
+};
+
+void PrintTo(const StoppedServerCase& c, std::ostream* out) { *out << c.name; }
+
+const StoppedServerCase kStoppedServerCases[] = {
+    {"StartedPlainly", {}},
+    // Whatever starts the program may hand it a blocked and ignored SIGALRM.
+    {"AlarmSignalBlockedAndIgnored",
+     {"perl", "-e",
+      "use POSIX; $SIG{ALRM} = 'IGNORE'; "
+      "sigprocmask(SIG_BLOCK, POSIX::SigSet->new(SIGALRM)) or die; exec @ARGV or die"}},
+};
+
+class StoppedServerTest : public DisplayTest,
+                          public testing::WithParamInterface<StoppedServerCase> {};
+
 // A stopped X server still accepts connections, and never answers them.
-TEST_F(DisplayTest, AServerThatDoesNotAnswerEndsTheStartWithinSeconds) {
+TEST_P(StoppedServerTest, EndsTheStartWithinSeconds) {
   const std::optional<pid_t> xvfb = reliability::XvfbPid(*server_);
   ASSERT_TRUE(xvfb.has_value()) << "cannot find the Xvfb process";
   ASSERT_EQ(kill(*xvfb, SIGSTOP), 0);
   const auto begin = Clock::now();
-  StartWithDisplay(server_->name());
+  StartWithDisplay(server_->name(), GetParam().launcher);
   const auto took = std::chrono::duration_cast<Milliseconds>(Clock::now() - begin);
   kill(*xvfb, SIGCONT);
   std::cout << "a start on a stopped server ended after " << took.count() << " ms\n";
@@ -137,6 +159,9 @@ TEST_F(DisplayTest, AServerThatDoesNotAnswerEndsTheStartWithinSeconds) {
   Program next(*server_, {.window_timeout = Milliseconds(5000)});
   EXPECT_NE(next.window(), None);
 }
+
+INSTANTIATE_TEST_SUITE_P(Display, StoppedServerTest, testing::ValuesIn(kStoppedServerCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace e2e

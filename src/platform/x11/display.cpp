@@ -48,6 +48,11 @@ AnswerDeadline::AnswerDeadline(unsigned seconds) {
   action.sa_handler = &OnDeadline;
   sigemptyset(&action.sa_mask);
   sigaction(SIGALRM, &action, &previous_);
+  // A mask inherited from whoever started the program must not hold the alarm back.
+  sigset_t alarmOnly;
+  sigemptyset(&alarmOnly);
+  sigaddset(&alarmOnly, SIGALRM);
+  sigprocmask(SIG_UNBLOCK, &alarmOnly, nullptr);
   alarm(seconds);
 }
 
