@@ -48,6 +48,15 @@ class Scratch {
   Scratch(const Scratch&) = delete;
   Scratch& operator=(const Scratch&) = delete;
 
+  // Everything anyone made inside, but for the folders the test made itself.
+  std::vector<std::string> Leftovers() const {
+    std::vector<std::string> found;
+    std::error_code ignored;
+    for (const auto& entry : fs::recursive_directory_iterator(path_, ignored))
+      if (!entry.is_directory(ignored)) found.push_back(entry.path().string());
+    return found;
+  }
+
   // Makes `name` inside with `mode`; returns its path.
   std::string Folder(const std::string& name, mode_t mode) const {
     const fs::path folder = path_ / name;
@@ -183,6 +192,10 @@ TEST_P(EnvironmentTest, LeavesExactlyOneWindow) {
   Program& first = *programs_.back();
   for (std::size_t i = 1; i < starts.size(); ++i)
     ExpectAnotherStartToEnd(first, starts[i], "start " + std::to_string(i + 1));
+  // The rule keeps nothing in the folders it was given.
+  const std::vector<std::string> leftovers = scratch.Leftovers();
+  EXPECT_TRUE(leftovers.empty()) << leftovers.size() << " files left, the first "
+                                 << (leftovers.empty() ? "" : leftovers.front());
 }
 
 INSTANTIATE_TEST_SUITE_P(OneCopy, EnvironmentTest, testing::ValuesIn(kEnvironmentCases),
