@@ -4,6 +4,7 @@
 // copy killed outright leaves nothing behind that stops the next start. The Windows build keeps
 // its own rule (a named mutex), which these cases do not concern: they are skipped under Wine.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -37,6 +38,8 @@ class Scratch {
     std::string pattern = (fs::temp_directory_path() / "ozz-e2e-env-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
+    // Another user the program may run as must reach the folders inside.
+    chmod(path_.c_str(), 0755);
   }
   ~Scratch() {
     std::error_code ignored;
@@ -73,8 +76,10 @@ struct EnvironmentCase {
   const char* name;
   // The environment of each start, in order: the first shows the window, the others must end.
   std::vector<Environment> (*starts)(const XServer& server, const Scratch& scratch);
-  // Making a folder that belongs to another user takes root.
+  // Making a folder that belongs to another user, or running as one, takes root.
   bool needs_root = false;
+  // Every start runs as the user nobody.
+  bool as_nobody = false;
 };
 
 void PrintTo(const EnvironmentCase& c, std::ostream* out) { *out << c.name; }
@@ -119,6 +124,18 @@ const EnvironmentCase kEnvironmentCases[] = {
        return std::vector<Environment>{run, run, run};
      },
      true},
+    // The same seen from the other side: the user nobody finds a folder in its name in the
+    // temporary folder, made beforehand by another user (root) to switch its rule off.
+    {"FolderInItsNameMadeByAnotherUser",
+     [](const XServer&, const Scratch& scratch) {
+       const passwd* nobody = getpwnam("nobody");
+       if (nobody == nullptr) throw std::runtime_error("there is no user nobody");
+       const std::string tmp = scratch.Folder("tmp", 0777);
+       scratch.Folder("tmp/ozzlebeck-" + std::to_string(nobody->pw_uid), 0700);
+       const Environment run{{"XDG_RUNTIME_DIR", std::nullopt}, {"TMPDIR", tmp}};
+       return std::vector<Environment>{run, run, run};
+     },
+     true, true},
     // ":N", "unix:N" and "unix:N.0" name one server.
     {"NamesOfOneDisplay",
      [](const XServer& server, const Scratch&) {
@@ -164,9 +181,11 @@ class OneCopyTest : public testing::Test {
   // Starts another copy of `first`'s executable with `environment`, which must end with status
   // 0 while `first` runs on with the only window.
   void ExpectAnotherStartToEnd(Program& first, const Environment& environment,
-                               const std::string& what) {
-    Program another(*server_,
-                    {.wait_for_window = false, .same_copy_as = &first, .environment = environment});
+                               const std::string& what, bool as_nobody = false) {
+    Program another(*server_, {.wait_for_window = false,
+                               .same_copy_as = &first,
+                               .unprivileged = as_nobody,
+                               .environment = environment});
     ASSERT_TRUE(another.WaitForExit(kSecondCopyTimeout))
         << what << " still runs after " << kSecondCopyTimeout.count() << " ms with "
         << Describe(environment) << "; windows: " << ProgramWindows().size();
@@ -187,11 +206,11 @@ TEST_P(EnvironmentTest, LeavesExactlyOneWindow) {
   if (c.needs_root && geteuid() != 0) GTEST_SKIP() << "making another user's folder takes root";
   const Scratch scratch;
   const std::vector<Environment> starts = c.starts(*server_, scratch);
-  programs_.push_back(
-      std::make_unique<Program>(*server_, Program::Options{.environment = starts.front()}));
+  programs_.push_back(std::make_unique<Program>(
+      *server_, Program::Options{.unprivileged = c.as_nobody, .environment = starts.front()}));
   Program& first = *programs_.back();
   for (std::size_t i = 1; i < starts.size(); ++i)
-    ExpectAnotherStartToEnd(first, starts[i], "start " + std::to_string(i + 1));
+    ExpectAnotherStartToEnd(first, starts[i], "start " + std::to_string(i + 1), c.as_nobody);
   // The rule keeps nothing in the folders it was given.
   const std::vector<std::string> leftovers = scratch.Leftovers();
   EXPECT_TRUE(leftovers.empty()) << leftovers.size() << " files left, the first "
