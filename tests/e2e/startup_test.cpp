@@ -222,6 +222,43 @@ INSTANTIATE_TEST_SUITE_P(WindowManagers, UngrabbablePlaceTest,
                          testing::Values(WindowManager::kNone, WindowManager::kOpenbox),
                          [](const auto& info) { return e2e::TestNameOf(info.param); });
 
+// At 2x the program's places are 96-dpi pixels, two display pixels each, and so are the
+// monitors it weighs a place against: on a 1920 x 1080 screen (960 x 540 such pixels) a window
+// at (400, 520) shows 20 of its 159 rows, too few, and one at (400, 500) shows 40.
+struct ScaledPlacementCase {
+  const char* name;
+  const char* settings;
+  Point expected;  // display pixels
+};
+
+void PrintTo(const ScaledPlacementCase& c, std::ostream* out) { *out << c.name; }
+
+class ScaledPlacementTest : public ServerPerTest,
+                            public testing::TestWithParam<ScaledPlacementCase> {
+ protected:
+  void SetUp() override {
+    if (UnderWine()) GTEST_SKIP() << "the scale is the X11 build's";
+    StartServer(WindowManager::kNone);
+  }
+  void TearDown() override { StopAll(HasFailure()); }
+};
+
+TEST_P(ScaledPlacementTest, WeighsThePlaceInTheProgramsPixels) {
+  const std::string settings = Settings(GetParam().settings);
+  Program& program =
+      StartProgram({.settings = settings, .environment = {{"OZZLEBECK_SCALE", "2"}}});
+  EXPECT_EQ(WaitForPlace(program, GetParam().expected), GetParam().expected);
+  EXPECT_EQ(program.ReadSettings(), settings);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    At2x, ScaledPlacementTest,
+    testing::Values(
+        // The first-run place: (960 * 15 / 2 - 132 * 15 / 2) / 15 = 414, at display x 828.
+        ScaledPlacementCase{"TooLittleOnScreen", "Top=7800\r\nLeft=6000\r\n", {828, 0}},
+        ScaledPlacementCase{"EnoughOnScreen", "Top=7500\r\nLeft=6000\r\n", {800, 1000}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // ---- One copy at a time ---------------------------------------------------------------------
 
 class SingleCopyTest : public ServerPerTest, public testing::TestWithParam<WindowManager> {
