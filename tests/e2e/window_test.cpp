@@ -596,6 +596,36 @@ TEST_P(DogWindowTest, DoubleClickWhileTheEndOfADragWaitsCounts) {
   }
 }
 
+// The program is held up from just after the press until after the release: the drag's travel
+// past the threshold and the release reach it together. The window still ends where the drag
+// put it, moved by the release's place minus the press's, and stays there.
+TEST_P(DogWindowTest, DragWhoseTravelAndReleaseArriveTogetherMovesTheWindow) {
+  if (UnderWine()) {
+    GTEST_SKIP() << "under Wine the caption press goes to Wine's own move loop, not to this "
+                    "program's code: what it makes of travel and a release that arrive together "
+                    "is Wine's behaviour";
+  }
+  ASSERT_NO_FATAL_FAILURE(StartProgram());
+  const Point start = Place();
+  const Point travel{37, 23};
+  {
+    server_->PressButtonAt(OnScreen(kGrip));
+    HeldUp held(program_->pid());
+    ASSERT_TRUE(held.stopped()) << "the program did not stop";
+    server_->MovePointerSmoothly(server_->PointerPosition() + travel, 3, Milliseconds(5));
+    server_->ReleaseButton();
+    XSync(server_->display(), False);
+  }
+
+  EXPECT_EQ(WaitForPlace(start + travel), start + travel)
+      << "pressed at " << start + kGrip << ", released at " << server_->PointerPosition();
+  std::this_thread::sleep_for(Quiet());
+  EXPECT_EQ(Place(), start + travel) << "the window moved after the button came up";
+  EXPECT_FALSE(program_->HasExited()) << "status " << program_->ExitStatus().value_or(-1);
+  // Not stuck in a drag: it answers a double-click on the face as ever.
+  ASSERT_NO_FATAL_FAILURE(DoubleClickToQuit());
+}
+
 INSTANTIATE_TEST_SUITE_P(WindowManagers, DogWindowTest,
                          testing::Values(WindowManager::kNone, WindowManager::kOpenbox),
                          [](const auto& info) { return e2e::TestNameOf(info.param); });

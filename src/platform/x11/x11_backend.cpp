@@ -39,6 +39,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "platform/backend.h"
@@ -816,15 +817,29 @@ void MoveByItself(HWND w, const PendingPress& press) {
 }
 
 // A caption press, as Windows has it: a plain click unless the pointer travels past the drag
-// threshold with the button held, in which case the window follows it until release.
+// threshold with the button held, in which case the window follows it until release. A held-up
+// program may get the travel and the release in one batch: the first event decides, and what
+// came after it goes back to the queue in order, for the code that handles it, except a drag's
+// release, which moves the window straight to where the drag ends.
 void CaptionPress(HWND w) {
   X11& x = State();
   const PendingPress press = x.press;
   if (!press.held || press.window != w->xid) return;
   enum { kWaiting, kClick, kDrag } outcome = kWaiting;
+  std::vector<XEvent> later;
+  std::optional<XButtonEvent> release;  // a drag's, when it came with the travel
   while (!x.ended && outcome == kWaiting) {
     PumpOnce(-1, [&](XEvent& e) {
-      if (e.type == ButtonRelease && e.xbutton.button == Button1) {
+      const bool isRelease = e.type == ButtonRelease && e.xbutton.button == Button1;
+      if (outcome != kWaiting) {
+        if (outcome == kDrag && isRelease && !release) {
+          release = e.xbutton;
+        } else {
+          later.push_back(e);
+        }
+        return true;
+      }
+      if (isRelease) {
         outcome = kClick;
         return true;
       }
@@ -836,9 +851,15 @@ void CaptionPress(HWND w) {
       return false;
     });
   }
+  for (auto e = later.rbegin(); e != later.rend(); ++e) XPutBackEvent(x.display, &*e);
   if (outcome != kDrag) return;
   x.lastClick.armed = false;  // a drag is no first click of a double-click
-  if (WindowManagerSupports(x.atoms.netWmMoveResize)) {
+  if (release) {
+    // The button is already up: no move loop to start, only the drag's end to reach.
+    MoveWindowTo(w, w->rect.left + (release->x_root - press.rootX),
+                 w->rect.top + (release->y_root - press.rootY));
+    SendRequests();
+  } else if (WindowManagerSupports(x.atoms.netWmMoveResize)) {
     MoveByWindowManager(w, press);
   } else {
     MoveByItself(w, press);
