@@ -1135,4 +1135,10 @@ std::optional<fs::path> KeepArtifact(const Image& image, std::string name) {
   return path;
 }
 
+void KeepScreen(const XServer& server, const std::string& name) {
+  const auto path =
+      KeepArtifact(server.Capture({0, 0, server.width(), server.height()}), name + ".screen");
+  if (path) std::cout << "screen saved to " << path->string() << "\n";
+}
+
 }  // namespace e2e

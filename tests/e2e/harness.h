@@ -356,4 +356,7 @@ std::optional<std::string> IniValue(std::string_view text, std::string_view sect
 // folder; returns the file written, or nothing.
 std::optional<std::filesystem::path> KeepArtifact(const Image& image, std::string name);
 
+// Keeps the whole screen of `server` as the artifact <name>.screen and says where on stdout.
+void KeepScreen(const XServer& server, const std::string& name);
+
 }  // namespace e2e

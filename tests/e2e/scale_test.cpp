@@ -53,10 +53,7 @@ class ScaleTest : public ::testing::TestWithParam<Setup> {
   void TearDown() override {
     if (HasFailure() && server_) {
       const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-      const auto path =
-          e2e::KeepArtifact(server_->Capture({0, 0, server_->width(), server_->height()}),
-                            std::string(test->test_suite_name()) + "." + test->name() + ".screen");
-      if (path) std::cout << "screen saved to " << path->string() << "\n";
+      e2e::KeepScreen(*server_, std::string(test->test_suite_name()) + "." + test->name());
     }
     programs_.clear();
     server_.reset();

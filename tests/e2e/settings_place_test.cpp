@@ -74,10 +74,7 @@ class SettingsPlaceTest : public testing::Test {
   void TearDown() override {
     if (HasFailure() && server_) {
       const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-      const auto path =
-          KeepArtifact(server_->Capture({0, 0, server_->width(), server_->height()}),
-                       std::string(test->test_suite_name()) + "." + test->name() + ".screen");
-      if (path) std::cout << "screen saved to " << path->string() << "\n";
+      e2e::KeepScreen(*server_, std::string(test->test_suite_name()) + "." + test->name());
       for (const auto& program : programs_) std::cout << "program output:\n" << program->Output();
     }
     // Nothing may stay undeletable, whatever failed.

@@ -67,10 +67,7 @@ class DogWindowTest : public testing::TestWithParam<WindowManager> {
   void TearDown() override {
     if (HasFailure() && server_) {
       const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-      const auto path =
-          e2e::KeepArtifact(server_->Capture({0, 0, server_->width(), server_->height()}),
-                            std::string(test->test_suite_name()) + "." + test->name() + ".screen");
-      if (path) std::cout << "screen saved to " << path->string() << "\n";
+      e2e::KeepScreen(*server_, std::string(test->test_suite_name()) + "." + test->name());
       if (program_) std::cout << "program output:\n" << program_->Output();
     }
     program_.reset();
