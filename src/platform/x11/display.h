@@ -30,7 +30,7 @@ class AnswerDeadline {
 // Call it under an AnswerDeadline.
 Display* OpenDisplayOrExit();
 
-// The backend's connection, opened on first use (x11_backend.cpp).
+// The backend's connection, opened on first use (x11_init.cpp).
 Display* Connection();
 
 }  // namespace x11
