@@ -26,15 +26,17 @@
 //   x11_init.cpp    the display, its atoms, and what the window manager supports
 //   x11_pixels.cpp  the forms' changed pixels, sent to the server a band of rows at a time
 //   x11_events.cpp  the table of event handlers, and the dispatch through it
-//   x11_backend.cpp the event loop, the caption press, the window and the screen's size
-//   monitors.cpp    the monitors
+//   x11_loop.cpp    the event loop: resting, timers, waiting for work, the pointer query
+//   x11_move.cpp    the caption press, and the two ways the window follows a drag
+//   x11_window.cpp  the window: creation, showing, properties, its rectangle and region
+//   monitors.cpp    the monitors, the screen's size and the system metrics
 // Beside them, display.h opens the connection, instance.h keeps one copy running,
 // desktop_scale.h reads the desktop's scale and motion_hint.h hears the pointer move. This
 // header holds what the files share: the state, the window record, the error trap, the scale
 // and the request pump (SendRequests, PumpOnce).
 //
-// Start reading at RunEventLoop, then CreateFormWindow and the caption press (SendMessageA), all
-// in x11_backend.cpp.
+// Start reading at RunEventLoop (x11_loop.cpp), then CreateFormWindow (x11_window.cpp) and the
+// caption press (SendMessageA, x11_move.cpp).
 #pragma once
 
 #include <X11/Xlib.h>
@@ -210,7 +212,7 @@ void Dispatch(XEvent& e);
 // Raises the top-most windows whose raise waited for kRaiseIntervalMs to pass.
 void RaiseIfDue();
 
-// --- x11_backend.cpp: the loop -------------------------------------------------------------------
+// --- x11_loop.cpp ---------------------------------------------------------------------------
 
 // Whether the loop sleeps without ticks.
 bool Asleep();
@@ -230,7 +232,7 @@ void FireDueTimers();
 // One round of the event loop with no event filter (PumpOnce below).
 void PumpOnce(int limitMs);
 
-// --- x11_backend.cpp: the caption press ----------------------------------------------------------
+// --- x11_move.cpp ---------------------------------------------------------------------------
 
 // Moves the window's top-left corner to (x, y), display pixels of the root window.
 void MoveWindowTo(HWND w, int x, int y);
@@ -273,7 +275,7 @@ void PumpOnce(int limitMs, Filter&& filter) {
 
 namespace platform {
 
-// The primary monitor's place and size in display pixels (x11_backend.cpp). X11's own: the other
+// The primary monitor's place and size in display pixels (monitors.cpp). X11's own: the other
 // backends have no use for it.
 XRRMonitorInfo PrimaryMonitor();
 
