@@ -1,20 +1,20 @@
 # Installing and packaging the program. Included from the end of the top CMakeLists.txt.
 #
-# Three layouts, as three install components:
+# The layouts, as install components:
 #   prefix   what `cmake --install` gives: the usual tree under the prefix (bin/,
 #            share/applications/, share/icons/hicolor/<size>/apps/, share/doc/ozzlebeck/).
 #   archive  what a release archive holds: one flat folder with the program, its documents and,
 #            on Linux, the desktop entry and the icon. The program keeps its settings beside
 #            itself, so a release is a folder the user unpacks somewhere writable.
-#   deb      what the Debian package installs under /usr: the program in games/, the desktop
-#            entry, the icons, the manual page, the AppStream metainfo, and the copyright and
-#            changelog Debian asks for. Installed there, the program keeps each user's settings
+#   system, deb, rpm   what the Debian package and the RPM install under /usr (see "The
+#            system packages" below). Installed there, the program keeps each user's settings
 #            under $XDG_CONFIG_HOME/ozzlebeck/.
-# archive and deb are left out of a plain install (EXCLUDE_FROM_ALL); CPack installs one of them.
+# All but prefix are left out of a plain install (EXCLUDE_FROM_ALL); CPack installs them.
 #
 # `cpack` in a Linux build writes ozzlebeck-<version>-linux-x86_64.tar.gz, `cpack -G DEB`
-# ozzlebeck_<version>_<arch>.deb; in the MinGW-w64 (or any Windows) build `cpack` writes
-# ozzlebeck-<version>-windows-x86_64.zip. scripts/package builds them all.
+# ozzlebeck_<version>_<arch>.deb and `cpack -G RPM` ozzlebeck-<version>-1.<arch>.rpm; in the
+# MinGW-w64 (or any Windows) build `cpack` writes ozzlebeck-<version>-windows-x86_64.zip.
+# scripts/package builds them all.
 if(NOT TARGET ozzlebeck)
   return()  # OZZ_BACKEND none: nothing to install
 endif()
@@ -34,7 +34,7 @@ set(OZZ_ARCHIVE_ICON_SIZE 48)  # the one icon beside the program in the Linux ar
 set(OZZ_HOMEPAGE "https://ozzlebeck.example.org/" CACHE STRING "The project's home page (ends in /)")
 set(OZZ_APPSTREAM_ID "org.example.ozzlebeck" CACHE STRING "The program's AppStream component id")
 set(OZZ_MAINTAINER "The Ozzlebeck developers <ozzlebeck@example.org>"
-    CACHE STRING "Maintainer of the Debian package: name <address>")
+    CACHE STRING "Maintainer of the Debian package and packager of the RPM: name <address>")
 
 # ---- prefix: the usual tree -----------------------------------------------------------------
 # Installed to a system prefix, the settings file cannot be written beside the program in bin/;
@@ -60,52 +60,121 @@ if(NOT WIN32)
           RENAME ozzlebeck.png COMPONENT archive EXCLUDE_FROM_ALL)
 endif()
 
-# ---- deb: the Debian package's tree under /usr ----------------------------------------------
+# ---- The system packages: the Debian package and the RPM ------------------------------------
+# Both hold one program, built for them (-DOZZ_SYSTEM_INSTALL=ON, linked to the system's shared
+# libraries; scripts/package builds it once, in build/pkg-system), installed under /usr:
+#   system   what the two hold alike: every file of OZZ_SYSTEM_DATA below (the icons, the
+#            manual page, the AppStream metainfo, and any runtime data added there).
+#   deb      Debian's own: the program in games/, a desktop entry that starts it there by its
+#            full path, and the copyright and changelog Debian asks for.
+#   rpm      Fedora's and openSUSE's own: the program in bin/, the desktop entry as it is, the
+#            licence (marked %license) and the README; the changelog is in the package header.
 if(NOT WIN32)
-  set(OZZ_DEB ${PROJECT_BINARY_DIR}/deb)
+  # The package manager owns the program's folder: the program then keeps every user's settings
+  # in their own file, even root's, and reads a file beside itself only as the first place.
+  option(OZZ_SYSTEM_INSTALL
+         "Build the program for a system package: settings only in each user's own file" OFF)
+  set(OZZ_SYSTEM_PROGRAM no)  # cpack_generators.cmake refuses to package any other program
+  if(OZZ_SYSTEM_INSTALL)
+    target_compile_definitions(ozzlebeck PRIVATE OZZ_SYSTEM_INSTALL)
+    set(OZZ_SYSTEM_PROGRAM yes)
+  endif()
+
+  set(OZZ_SYSTEM ${PROJECT_BINARY_DIR}/system)
   set(OZZ_VERSION ${PROJECT_VERSION})
+  configure_file(${OZZ_PACKAGING}/ozzlebeck.metainfo.xml.in
+                 ${OZZ_SYSTEM}/${OZZ_APPSTREAM_ID}.metainfo.xml @ONLY)
+  configure_file(${OZZ_PACKAGING}/ozzlebeck.6 ${OZZ_SYSTEM}/ozzlebeck.6 @ONLY)
+  configure_file(${OZZ_PACKAGING}/deb/copyright.in ${OZZ_SYSTEM}/deb/copyright @ONLY)
+  configure_file(${OZZ_PACKAGING}/deb/changelog.in ${OZZ_SYSTEM}/deb/changelog @ONLY)
+  configure_file(${OZZ_PACKAGING}/rpm/changelog.in ${OZZ_SYSTEM}/rpm/changelog @ONLY)
   # Debian keeps toys like this one in /usr/games, which is not on every user's PATH (root's,
-  # for one): the menu starts the program by its full path.
+  # for one): its menu starts the program by its full path.
   file(READ ${OZZ_DESKTOP_ENTRY} entry)
   string(REGEX REPLACE "\nExec=ozzlebeck\n" "\nExec=/usr/games/ozzlebeck\n" entry "${entry}")
-  file(GENERATE OUTPUT ${OZZ_DEB}/ozzlebeck.desktop CONTENT "${entry}")
-  configure_file(${OZZ_PACKAGING}/ozzlebeck.metainfo.xml.in
-                 ${OZZ_DEB}/${OZZ_APPSTREAM_ID}.metainfo.xml @ONLY)
-  configure_file(${OZZ_PACKAGING}/deb/copyright.in ${OZZ_DEB}/copyright @ONLY)
-  configure_file(${OZZ_PACKAGING}/deb/changelog.in ${OZZ_DEB}/changelog @ONLY)
-  configure_file(${OZZ_PACKAGING}/ozzlebeck.6 ${OZZ_DEB}/ozzlebeck.6 @ONLY)
-  # Debian compresses manual pages and changelogs with gzip -9n (no name, no time stamp).
+  file(GENERATE OUTPUT ${OZZ_SYSTEM}/deb/ozzlebeck.desktop CONTENT "${entry}")
+
+  # Runtime data both packages install, in one list so the two cannot drift: pairs of a file or
+  # folder and the folder under /usr it goes into. A path is taken from the source tree unless
+  # absolute (a file made by the build); a folder that exists when CMake runs goes in whole,
+  # under its own name. To ship another file (a window manager's script, a desktop shell's
+  # extension), add its pair here:
+  #     packaging/kwin/ozzlebeck    share/kwin/scripts
+  # The destination folders belong to the system (the RPM does not own them); a folder listed
+  # here, with what is in it, belongs to the package. The package check fails when the two
+  # packages' files under /usr/share differ in anything but their documents.
+  set(OZZ_SYSTEM_DATA
+      ${OZZ_SYSTEM}/ozzlebeck.6.gz                    share/man/man6
+      ${OZZ_SYSTEM}/${OZZ_APPSTREAM_ID}.metainfo.xml  share/metainfo)
+  foreach(size ${OZZ_ICON_SIZES})
+    # Renamed as the icon theme wants it, in a folder of its size.
+    configure_file(${OZZ_PACKAGING}/icons/ozzlebeck-${size}.png
+                   ${OZZ_SYSTEM}/icons/${size}/ozzlebeck.png COPYONLY)
+    list(APPEND OZZ_SYSTEM_DATA ${OZZ_SYSTEM}/icons/${size}/ozzlebeck.png
+         share/icons/hicolor/${size}x${size}/apps)
+  endforeach()
+
+  # Debian compresses manual pages and changelogs with gzip -9n (no name, no time stamp), and
+  # Fedora's rpmbuild compresses manual pages with gzip -9n too.
   find_program(OZZ_GZIP gzip)
   if(OZZ_GZIP)
     add_custom_command(
-      OUTPUT ${OZZ_DEB}/ozzlebeck.6.gz ${OZZ_DEB}/changelog.gz
-      COMMAND ${OZZ_GZIP} -9nfk ozzlebeck.6 changelog
-      DEPENDS ${OZZ_DEB}/ozzlebeck.6 ${OZZ_DEB}/changelog
-      WORKING_DIRECTORY ${OZZ_DEB}
+      OUTPUT ${OZZ_SYSTEM}/ozzlebeck.6.gz ${OZZ_SYSTEM}/deb/changelog.gz
+      COMMAND ${OZZ_GZIP} -9nfk ozzlebeck.6 deb/changelog
+      DEPENDS ${OZZ_SYSTEM}/ozzlebeck.6 ${OZZ_SYSTEM}/deb/changelog
+      WORKING_DIRECTORY ${OZZ_SYSTEM}
       COMMENT "Compressing the manual page and the changelog")
-    add_custom_target(ozz_deb_files ALL DEPENDS ${OZZ_DEB}/ozzlebeck.6.gz ${OZZ_DEB}/changelog.gz)
+    add_custom_target(ozz_system_files ALL
+                      DEPENDS ${OZZ_SYSTEM}/ozzlebeck.6.gz ${OZZ_SYSTEM}/deb/changelog.gz)
+
+    set(OZZ_RPM_SHARED_FOLDERS)  # what the RPM leaves to the system's own packages
+    list(LENGTH OZZ_SYSTEM_DATA count)
+    math(EXPR last "${count} - 1")
+    foreach(at RANGE 0 ${last} 2)
+      math(EXPR to "${at} + 1")
+      list(GET OZZ_SYSTEM_DATA ${at} from)
+      list(GET OZZ_SYSTEM_DATA ${to} folder)
+      cmake_path(ABSOLUTE_PATH from BASE_DIRECTORY ${PROJECT_SOURCE_DIR})
+      if(IS_DIRECTORY ${from})
+        install(DIRECTORY ${from} DESTINATION ${folder} COMPONENT system EXCLUDE_FROM_ALL)
+      else()
+        install(FILES ${from} DESTINATION ${folder} COMPONENT system EXCLUDE_FROM_ALL)
+      endif()
+      while(NOT folder STREQUAL "share" AND NOT folder STREQUAL "")
+        list(APPEND OZZ_RPM_SHARED_FOLDERS /usr/${folder})
+        cmake_path(GET folder PARENT_PATH folder)
+      endwhile()
+    endforeach()
+    list(APPEND OZZ_RPM_SHARED_FOLDERS /usr/share/applications /usr/share/licenses)
+    list(REMOVE_DUPLICATES OZZ_RPM_SHARED_FOLDERS)
+
+    # ozz_system_program(FOLDER COMPONENT): the program in /usr/FOLDER. CPack strips it; the compiler's and
+    # the start files' notes (.comment, .note) serve no one either, and Debian's and Fedora's
+    # own tools drop them too.
+    function(ozz_system_program folder component)
+      install(TARGETS ozzlebeck RUNTIME DESTINATION ${folder} COMPONENT ${component}
+              EXCLUDE_FROM_ALL)
+      if(CMAKE_STRIP)
+        install(CODE "
+          if(CMAKE_INSTALL_DO_STRIP)
+            execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment
+                                    --remove-section=.note
+                                    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${folder}/ozzlebeck\")
+          endif()" COMPONENT ${component} EXCLUDE_FROM_ALL)
+      endif()
+    endfunction()
 
     set(deb COMPONENT deb EXCLUDE_FROM_ALL)
-    install(TARGETS ozzlebeck RUNTIME DESTINATION games ${deb})
-    # CPack strips the program; the compiler's and the start files' notes (.comment, .note)
-    # serve no one either, and Debian's own tools drop them too.
-    if(CMAKE_STRIP)
-      install(CODE "
-        if(CMAKE_INSTALL_DO_STRIP)
-          execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment
-                                  --remove-section=.note
-                                  \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/games/ozzlebeck\")
-        endif()" ${deb})
-    endif()
-    install(FILES ${OZZ_DEB}/ozzlebeck.desktop DESTINATION share/applications ${deb})
-    foreach(size ${OZZ_ICON_SIZES})
-      install(FILES ${OZZ_PACKAGING}/icons/ozzlebeck-${size}.png
-              DESTINATION share/icons/hicolor/${size}x${size}/apps RENAME ozzlebeck.png ${deb})
-    endforeach()
-    install(FILES ${OZZ_DEB}/ozzlebeck.6.gz DESTINATION share/man/man6 ${deb})
-    install(FILES ${OZZ_DEB}/${OZZ_APPSTREAM_ID}.metainfo.xml DESTINATION share/metainfo ${deb})
-    install(FILES ${OZZ_DEB}/copyright ${OZZ_DEB}/changelog.gz
+    ozz_system_program(games deb)
+    install(FILES ${OZZ_SYSTEM}/deb/ozzlebeck.desktop DESTINATION share/applications ${deb})
+    install(FILES ${OZZ_SYSTEM}/deb/copyright ${OZZ_SYSTEM}/deb/changelog.gz
             DESTINATION share/doc/ozzlebeck ${deb})
+
+    set(rpm COMPONENT rpm EXCLUDE_FROM_ALL)
+    ozz_system_program(bin rpm)
+    install(FILES ${OZZ_DESKTOP_ENTRY} DESTINATION share/applications ${rpm})
+    install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION share/licenses/ozzlebeck ${rpm})
+    install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION share/doc/ozzlebeck ${rpm})
   endif()
 endif()
 
@@ -136,16 +205,8 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
 
-# The Debian package (`cpack -G DEB`): the deb component under /usr, its dependencies found by
-# dpkg-shlibdeps from the libraries the program really loads.
-set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION games)
-set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${OZZ_MAINTAINER}")
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${OZZ_HOMEPAGE}")
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The summary line is CPACK_PACKAGE_DESCRIPTION_SUMMARY; this is the text below it.
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+# The system packages: what the two say of the program below their summary line.
+set(OZZ_DESCRIPTION
     "Tavik's Ozzlebeck shows a small window cut to the outline of a dog's face.\n\
 It stays above the other windows, and the dog's two eyes follow the mouse\n\
 pointer about fourteen times a second. Drag the dog with the left mouse\n\
@@ -153,7 +214,37 @@ button, and double-click it to remember its place and quit. It needs an X11\n\
 display.")
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-set(OZZ_DEB_PROJECTS "${PROJECT_BINARY_DIR};${PROJECT_NAME};deb;/")
+# Each package: the common component, then its own.
+set(project ${PROJECT_BINARY_DIR} ${PROJECT_NAME})
+set(OZZ_DEB_PROJECTS ${project} system / ${project} deb /)
+set(OZZ_RPM_PROJECTS ${project} system / ${project} rpm /)
+
+# The Debian package (`cpack -G DEB`): the system and deb components under /usr, its
+# dependencies found by dpkg-shlibdeps from the libraries the program really loads.
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION games)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${OZZ_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${OZZ_HOMEPAGE}")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${OZZ_DESCRIPTION}")
+
+# The RPM (`cpack -G RPM`): the system and rpm components under /usr, ozzlebeck-<version>-1.
+# <arch>.rpm; rpmbuild works out its Requires from the libraries the program loads. It owns its
+# own folders only, and none that other packages share (OZZ_RPM_SHARED_FOLDERS).
+set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+set(CPACK_RPM_PACKAGE_RELEASE 1)
+# Fedora's guidelines keep the package's name out of its summary.
+set(CPACK_RPM_PACKAGE_SUMMARY "A dog on the desktop that watches the mouse")
+set(CPACK_RPM_PACKAGE_LICENSE MIT)
+set(CPACK_RPM_PACKAGE_GROUP "Amusements/Games")
+set(CPACK_RPM_PACKAGE_URL "${OZZ_HOMEPAGE}")
+set(CPACK_RPM_PACKAGE_DESCRIPTION "${OZZ_DESCRIPTION}")
+set(CPACK_RPM_CHANGELOG_FILE ${PROJECT_BINARY_DIR}/system/rpm/changelog)
+set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${OZZ_MAINTAINER}")
+set(CPACK_RPM_USER_FILELIST "%license /usr/share/licenses/ozzlebeck/LICENSE"
+                            "%doc /usr/share/doc/ozzlebeck/README.md")
+set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION ${OZZ_RPM_SHARED_FOLDERS})
 configure_file(${PROJECT_SOURCE_DIR}/cmake/cpack_generators.cmake.in
                ${PROJECT_BINARY_DIR}/cpack_generators.cmake @ONLY)
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/cpack_generators.cmake)

@@ -99,9 +99,13 @@ void InitProfile() {
   if (beside.empty()) return;
   IniFile = beside;
   ResumeNext([&] {
-    if (platform::SettingsFileWritable(beside)) return;
+    if (!SystemInstall && platform::SettingsFileWritable(beside)) return;
     const std::string folder = platform::UserSettingsFolder();
-    if (folder.empty()) return;  // nowhere better: the file beside the program stays
+    if (folder.empty()) {
+      // Nowhere better: the file beside the program stays, unless the system owns that folder.
+      if (SystemInstall) IniFile.clear();
+      return;
+    }
     const std::size_t cut = beside.find_last_of(kSeparators);
     IniFile = folder + kSeparator + beside.substr(cut + 1);
     IniDefaultFile = beside;
@@ -147,6 +151,7 @@ void Reset() {
   IniSection.clear();
   IniFile.clear();
   IniDefaultFile.clear();
+  SystemInstall = false;
 }
 
 }  // namespace Commands

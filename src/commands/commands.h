@@ -4,8 +4,10 @@
 // The settings file lives beside the program, named after it. Where that place cannot be written
 // (a system-wide install, a read-only share, a file marked read-only), IniFile names the user's
 // own settings file of the same name instead, and the file beside the program, if any, serves
-// reads until the user's own file exists. When the program cannot find its own path, there is
-// no settings file at all: nothing is read and nothing written.
+// reads until the user's own file exists. A program installed system-wide by a package always
+// takes the user's own file, even when run by root, who could write beside it. When the program
+// cannot find its own path, there is no settings file at all: nothing is read and nothing
+// written.
 #pragma once
 
 #include <string>
@@ -21,6 +23,11 @@ inline std::string IniSection;  // the product title, the section of the setting
 inline std::string IniFile;     // full path of the settings file; empty when there is none
 // The file beside the executable while IniFile names the user's own file instead; else empty.
 inline std::string IniDefaultFile;
+
+// Set (before InitProfile) when the program was installed by the system's package manager,
+// which owns the program's folder: the settings are never written there, and without a folder
+// of the user's own there is no settings file.
+inline bool SystemInstall = false;
 
 // Fills AppPath and ExeName. Resume-next mode.
 void InitEnvironment();
@@ -49,7 +56,7 @@ std::string ReadProfileString(const std::string& section, const std::string& key
 void WriteProfileString(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& file);
 
-// Empties the module's fields, as at process start. For tests.
+// Empties the module's fields and clears SystemInstall, as at process start. For tests.
 void Reset();
 
 }  // namespace Commands

@@ -3,7 +3,9 @@
 // Start-up (AppModul::Main) shows the watcher window; from then on the event loop drives the
 // program through the window's timer and mouse events until a double-click ends it. The Linux
 // build first answers its command line (--help, --version), before any display is opened; the
-// Windows build is a GUI program that takes no arguments.
+// Windows build is a GUI program that takes no arguments. Built for a system package
+// (OZZ_SYSTEM_INSTALL), the program keeps its settings in each user's own file.
+#include "commands/commands.h"
 #include "platform/form.h"
 #include "startup/app_modul.h"
 
@@ -41,6 +43,9 @@ int main(int argc, char** argv) {
   if (const std::optional<int> status = AnswerCommandLine(argc, argv)) return *status;
 #else
 int main() {
+#endif
+#ifdef OZZ_SYSTEM_INSTALL
+  Commands::SystemInstall = true;
 #endif
   AppModul::Main();
   runtime::RunEventLoop();

@@ -1,11 +1,12 @@
-// The Debian package's program as a user meets it: extracted with dpkg-deb into a folder only
-// root can write, started from there as an unprivileged user with a home of their own, on a
-// private X server. The window shows; a drag and a double-click are remembered in the user's own
-// settings file (the program's folder cannot be written), and the next start opens there.
+// A system package's program as a user meets it: installed by the package manager into a scratch
+// root, started from there as a user with a home of their own, on a private X server. The window
+// shows; a drag and a double-click are remembered in the user's own settings file, never beside
+// the program (not even by root, who could write there), and the next start opens there.
 //
-// tests/package/check builds and extracts the package and runs this with OZZ_PACKAGE_ROOT (the
-// extracted tree) and OZZ_PACKAGE_HOME (a home the user can write) set; OZZ_PACKAGE_USER and
-// OZZ_PACKAGE_GROUP name the user (default nobody, nogroup).
+// tests/package/check installs each package and runs this with OZZ_PACKAGE_ROOT (the scratch
+// root), OZZ_PACKAGE_PROGRAM (the program's path below it) and OZZ_PACKAGE_HOME (a home the user
+// can write) set; OZZ_PACKAGE_USER and OZZ_PACKAGE_GROUP name the user (default nobody,
+// nogroup).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -59,7 +60,7 @@ class InstalledPackageTest : public testing::Test {
                          "-u",
                          "XDG_CONFIG_HOME",
                          "HOME=" + home_.string()};
-    command_.executable = root_ / "usr/games/ozzlebeck";
+    command_.executable = root_ / Environment("OZZ_PACKAGE_PROGRAM");
     ASSERT_TRUE(fs::exists(command_.executable)) << command_.executable;
   }
 
@@ -106,8 +107,9 @@ TEST_F(InstalledPackageTest, ShowsTheDogAndRemembersItsPlaceForTheUser) {
     EXPECT_EQ(program.Output(), "");
   }
 
-  // Nothing is written in the installed tree; the user's own file holds the place, in twips.
-  EXPECT_FALSE(fs::exists(root_ / "usr/games/ozzlebeck.ini"));
+  // Nothing is written beside the program (tests/package/check sees that nothing changed under
+  // /usr at all); the user's own file holds the place, in twips.
+  EXPECT_FALSE(fs::exists(command_.executable.parent_path() / "ozzlebeck.ini"));
   const fs::path own = home_ / ".config/ozzlebeck/ozzlebeck.ini";
   const std::optional<std::string> settings = ReadFile(own);
   ASSERT_TRUE(settings.has_value()) << "no settings file at " << own;

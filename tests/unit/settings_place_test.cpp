@@ -83,9 +83,10 @@ std::optional<std::string> RunAsUser(
 }
 
 // What start-up would make of a program at `exe`: "IniFile|IniDefaultFile".
-std::string NamesFor(const std::string& exe) {
+std::string NamesFor(const std::string& exe, bool systemInstall = false) {
   headless::Reset();
   Commands::Reset();
+  Commands::SystemInstall = systemInstall;
   headless::SetExecutablePath(exe);
   Commands::InitEnvironment();
   Commands::InitProfile();
@@ -192,13 +193,13 @@ INSTANTIATE_TEST_SUITE_P(Cases, UserFolderTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Reads, a double-click's two writes, and the reads of the next start, in one child.
-std::string SaveAndReadBack(const std::string& exe) {
-  NamesFor(exe);
+std::string SaveAndReadBack(const std::string& exe, bool systemInstall = false) {
+  NamesFor(exe, systemInstall);
   std::string seen = Commands::ReadProfileString(kSection, "Top", Commands::IniFile, "") + "," +
                      Commands::ReadProfileString(kSection, "Left", Commands::IniFile, "");
   Commands::WriteProfileString(kSection, "Top", "765", Commands::IniFile);
   Commands::WriteProfileString(kSection, "Left", "1515", Commands::IniFile);
-  NamesFor(exe);
+  NamesFor(exe, systemInstall);
   return seen + "|" + Commands::ReadProfileString(kSection, "Top", Commands::IniFile, "") + "," +
          Commands::ReadProfileString(kSection, "Left", Commands::IniFile, "");
 }
@@ -246,6 +247,30 @@ TEST_F(SettingsPlaceTest, AReadOnlyFileIsLeftAndTheUsersOwnTakesTheNewPlace) {
     EXPECT_EQ(*seen, "1500,3000|765,1515") << (asUser ? "as a user" : "as root");
     EXPECT_EQ(ReadFile(Beside()), marked);
     EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n");
+  }
+}
+
+// Installed by a package, the program never writes beside itself, though the user (root
+// among them) could: the shipped file gives the first place, the user's own file the next.
+TEST_F(SettingsPlaceTest, ASystemInstallWritesOnlyTheUsersOwnFileEvenWhereItCouldWriteBeside) {
+  const std::string shipped = "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n";
+  Write(Beside(), shipped);
+  Prepare();
+  for (const bool asUser : {true, false}) {
+    if (!asUser && geteuid() != 0) continue;
+    const char* who = asUser ? "as a user" : "as root";
+    fs::remove_all(config_ / "ozzlebeck");
+    const std::optional<std::string> names = RunAsUser(
+        {{"XDG_CONFIG_HOME", config_.c_str()}}, [&] { return NamesFor(exe_, true); }, !asUser);
+    ASSERT_TRUE(names.has_value()) << who;
+    EXPECT_EQ(*names, Own() + "|" + Beside()) << who;
+    const std::optional<std::string> seen = RunAsUser(
+        {{"XDG_CONFIG_HOME", config_.c_str()}}, [&] { return SaveAndReadBack(exe_, true); },
+        !asUser);
+    ASSERT_TRUE(seen.has_value()) << who;
+    EXPECT_EQ(*seen, "1500,3000|765,1515") << who;
+    EXPECT_EQ(ReadFile(Beside()), shipped) << who;
+    EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n") << who;
   }
 }
 
