@@ -72,9 +72,7 @@ TEST_P(FailedSaveTest, SaysWhyOnceAndLeavesNoFolder) {
   TempDir dir;
   fs::create_directories(dir.path() / "games");
   const std::string exe = (dir.path() / "games" / "ozzlebeck").string();
-  {
-    std::ofstream beside(exe + ".ini");
-  }
+  { std::ofstream beside(exe + ".ini"); }
   chmod((exe + ".ini").c_str(), 0444);
   const fs::path root = dir.path() / "config-root";
   fs::create_directories(root);
@@ -90,8 +88,7 @@ TEST_P(FailedSaveTest, SaysWhyOnceAndLeavesNoFolder) {
   }
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.err, "ozzlebeck: cannot save the place in " +
-                             platform::TerminalQuoted(own, '"') + ": " + GetParam().reason +
-                             "\n");
+                             platform::TerminalQuoted(own, '"') + ": " + GetParam().reason + "\n");
   // Nothing made for the save is left: the root holds what the case put there, no more.
   std::size_t entries = 0;
   for ([[maybe_unused]] const auto& entry : fs::recursive_directory_iterator(root)) ++entries;
@@ -101,23 +98,24 @@ TEST_P(FailedSaveTest, SaysWhyOnceAndLeavesNoFolder) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FailedSaveTest,
-    testing::Values(
-        FailedSaveCase{"AWritableFolder", [](const fs::path& root) { return root.string(); }, ""},
-        FailedSaveCase{"ConfigHomeIsAFile",
-                       [](const fs::path& root) {
-                         std::ofstream((root / "file").string()) << "x";
-                         return (root / "file").string();
-                       },
-                       "Not a directory"},
-        // Twenty nested names of 230 bytes: the folders up to the system's limit can be made,
-        // the file cannot.
-        FailedSaveCase{"ConfigHomeLongerThanTheSystemAllows",
-                       [](const fs::path& root) {
-                         std::string path = root.string();
-                         for (int i = 0; i < 20; ++i) path += "/" + std::string(230, 'a' + i % 26);
-                         return path;
-                       },
-                       "File name too long"}),
+    testing::Values(FailedSaveCase{"AWritableFolder",
+                                   [](const fs::path& root) { return root.string(); }, ""},
+                    FailedSaveCase{"ConfigHomeIsAFile",
+                                   [](const fs::path& root) {
+                                     std::ofstream((root / "file").string()) << "x";
+                                     return (root / "file").string();
+                                   },
+                                   "Not a directory"},
+                    // Twenty nested names of 230 bytes: the folders up to the system's limit can be
+                    // made, the file cannot.
+                    FailedSaveCase{"ConfigHomeLongerThanTheSystemAllows",
+                                   [](const fs::path& root) {
+                                     std::string path = root.string();
+                                     for (int i = 0; i < 20; ++i)
+                                       path += "/" + std::string(230, 'a' + i % 26);
+                                     return path;
+                                   },
+                                   "File name too long"}),
     [](const testing::TestParamInfo<FailedSaveCase>& info) { return info.param.name; });
 
 // Display names and file names reach the terminal with their control characters escaped.
