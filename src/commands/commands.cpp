@@ -140,8 +140,9 @@ void WriteProfileString(const std::string& section, const std::string& key,
     }
   });
   ResumeNext([&] {
-    WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(),
-                               platform::ProfileServicePath(file).c_str());
+    if (!WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(),
+                                    platform::ProfileServicePath(file).c_str()))
+      platform::SaveFailed(file);
   });
 }
 

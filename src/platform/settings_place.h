@@ -27,8 +27,17 @@ bool SettingsFileExists(const std::string& path);
 std::string UserSettingsFolder();
 
 // Creates `folder` and any missing folders above it (only the user may enter those made on
-// POSIX systems). True when the folder exists afterwards.
+// POSIX systems). True when the folder exists afterwards. The folders it made are remembered
+// until the next call, for SaveFailed.
 bool MakeSettingsFolder(const std::string& folder);
+
+// The settings file at `path` could not be written (call it straight after the failed write,
+// while the system's reason still stands). Removes the folders the last MakeSettingsFolder
+// made, which would otherwise be left empty. On POSIX systems it also says so, once, in one line
+// on stderr naming the file and the system's reason, and the program's exit status becomes 1 (a
+// user who ran it from a terminal learns that the place was lost). A Windows program has no
+// console to say it on.
+void SaveFailed(const std::string& path);
 
 // The spelling of `path` to hand to the profile services. On Windows they fail on a path of
 // MAX_PATH characters or more, so such a path reaches its file through its folder's short (8.3)

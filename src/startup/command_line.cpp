@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/terminal_text.h"
+
 namespace CommandLine {
 namespace {
 
@@ -31,28 +33,7 @@ constexpr std::string_view kHelp =
 
 }  // namespace
 
-std::string Quoted(std::string_view argument) {
-  constexpr char kHex[] = "0123456789abcdef";
-  std::string text = "'";
-  for (const char c : argument) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\\' || c == '\'') {
-      text += '\\';
-      text += c;
-    } else if (c == '\n') {
-      text += "\\n";
-    } else if (c == '\t') {
-      text += "\\t";
-    } else if (byte < 0x20 || byte == 0x7f) {
-      text += "\\x";
-      text += kHex[byte >> 4];
-      text += kHex[byte & 0xf];
-    } else {
-      text += c;
-    }
-  }
-  return text + "'";
-}
+std::string Quoted(std::string_view argument) { return platform::TerminalQuoted(argument, '\''); }
 
 Answer Interpret(const std::vector<std::string>& arguments, std::string_view version) {
   Answer answer;

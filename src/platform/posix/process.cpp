@@ -5,6 +5,15 @@
 #include <climits>
 
 namespace platform::posix {
+namespace {
+
+int exitStatus = 0;
+
+}  // namespace
+
+int ExitStatus() { return exitStatus; }
+
+void SetExitStatus(int status) { exitStatus = status; }
 
 std::string OwnExecutablePath() {
   char buffer[PATH_MAX];

@@ -68,8 +68,10 @@ class TemporaryFile {
     fd_ = mkostemp(path_.data(), O_CLOEXEC);
   }
   ~TemporaryFile() {
+    const int error = errno;  // why the write failed, for whoever reports it
     if (fd_ >= 0) close(fd_);
     if (fd_ != kRenamed && fd_ != kFailed) unlink(path_.c_str());
+    errno = error;
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -197,14 +199,24 @@ bool LoadForWriting(const std::string& path, std::string& content, std::optional
   if (fd < 0) return errno == ENOENT;
   const FileDescriptor file(fd);
   struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  if (static_cast<std::uint64_t>(info.st_size) > kProfileWriteLimit) return false;
+  if (fstat(fd, &info) != 0) return false;
+  if (!S_ISREG(info.st_mode)) {
+    errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    return false;
+  }
+  if (static_cast<std::uint64_t>(info.st_size) > kProfileWriteLimit) {
+    errno = EFBIG;
+    return false;
+  }
   // Room for one byte more than the file holds, to see it end (or grow past the limit).
   content.resize(static_cast<std::size_t>(info.st_size) + 1);
   std::size_t size = 0;
   for (;;) {
     if (size == content.size()) {
-      if (size > kProfileWriteLimit) return false;
+      if (size > kProfileWriteLimit) {
+        errno = EFBIG;
+        return false;
+      }
       content.resize(std::min(2 * size, kProfileWriteLimit + 1));
     }
     const ssize_t count = read(fd, content.data() + size, content.size() - size);

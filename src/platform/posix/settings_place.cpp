@@ -11,14 +11,22 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "platform/posix/process.h"
 #include "platform/posix/profile_replace.h"
+#include "platform/terminal_text.h"
 
 namespace platform {
 namespace {
+
+// The folders the last MakeSettingsFolder made, from the top down.
+std::vector<std::string> madeFolders;
 
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
@@ -79,15 +87,33 @@ std::string UserSettingsFolder() {
 }
 
 bool MakeSettingsFolder(const std::string& folder) {
+  madeFolders.clear();
   if (folder.empty() || folder[0] != '/') return false;
   for (std::size_t at = folder.find('/', 1);; at = folder.find('/', at + 1)) {
     const std::string part = folder.substr(0, at);
-    if (!part.empty() && part.back() != '/' && mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
-      return false;
+    if (!part.empty() && part.back() != '/') {
+      if (mkdir(part.c_str(), 0700) == 0)
+        madeFolders.push_back(part);
+      else if (errno != EEXIST)
+        return false;
+    }
     if (at == std::string::npos) break;
   }
   struct stat info;
   return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+void SaveFailed(const std::string& path) {
+  const int error = errno;
+  // Deepest first; a folder something else has put a file in since stays.
+  for (auto folder = madeFolders.rbegin(); folder != madeFolders.rend(); ++folder)
+    rmdir(folder->c_str());
+  madeFolders.clear();
+  if (posix::ExitStatus() != 0) return;  // said already: the rest of the save failed with it
+  posix::SetExitStatus(1);
+  const std::string reason = error != 0 ? std::strerror(error) : "the file could not be written";
+  std::fprintf(stderr, "ozzlebeck: cannot save the place in %s: %s\n",
+               TerminalQuoted(path, '"').c_str(), reason.c_str());
 }
 
 std::string ProfileServicePath(const std::string& path) { return path; }

@@ -6,12 +6,16 @@
 // folder that deletes itself when closed.
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/settings_place.h"
 #include "platform/win32_api.h"
 
 namespace platform {
 namespace {
+
+// The folders the last MakeSettingsFolder made, from the top down.
+std::vector<std::wstring> madeFolders;
 
 std::wstring Widen(const std::string& text) {
   if (text.empty()) return {};
@@ -115,17 +119,28 @@ std::string UserSettingsFolder() {
 }
 
 bool MakeSettingsFolder(const std::string& folder) {
+  madeFolders.clear();
   const std::wstring wide = Widen(folder);
   if (wide.empty() || !IsAbsolute(wide)) return false;
   const std::wstring extended = Extended(wide);
   // Each folder from the top down; those that exist already, and the drive or share itself,
   // refuse to be made, which is fine.
+  const auto make = [](const std::wstring& part) {
+    if (CreateDirectoryW(part.c_str(), nullptr)) madeFolders.push_back(part);
+  };
   for (std::size_t at = extended.find(L'\\', 4); at != std::wstring::npos;
        at = extended.find(L'\\', at + 1))
-    CreateDirectoryW(extended.substr(0, at).c_str(), nullptr);
-  CreateDirectoryW(extended.c_str(), nullptr);
+    make(extended.substr(0, at));
+  make(extended);
   const DWORD attributes = GetFileAttributesW(extended.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Silent: the program has no console. The folders made for the save go again.
+void SaveFailed(const std::string& /*path*/) {
+  for (auto folder = madeFolders.rbegin(); folder != madeFolders.rend(); ++folder)
+    RemoveDirectoryW(folder->c_str());
+  madeFolders.clear();
 }
 
 std::string ProfileServicePath(const std::string& path) {

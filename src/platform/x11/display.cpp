@@ -4,12 +4,15 @@
 // short, and the program has nothing to clean up before it ends.
 #include "platform/x11/display.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "platform/terminal_text.h"
 
 namespace x11 {
 namespace {
@@ -30,11 +33,33 @@ void OnDeadline(int) {
   std::exit(1);
 }
 
-// A display name as the user wrote it, in quotes; long names are cut short.
+// A display name as the user wrote it, in quotes and safe for a terminal; long names are cut
+// short.
 std::string Quoted(const char* name) {
   std::string text = name != nullptr ? name : "";
   if (text.size() > 200) text = text.substr(0, 200) + "...";
-  return '"' + text + '"';
+  return platform::TerminalQuoted(text, '"');
+}
+
+// The authority file Xlib reads while it connects: XAUTHORITY, else ~/.Xauthority.
+std::string AuthorityFile() {
+  const char* named = std::getenv("XAUTHORITY");
+  if (named != nullptr && *named != '\0') return named;
+  const char* home = std::getenv("HOME");
+  return home != nullptr && *home != '\0' ? std::string(home) + "/.Xauthority" : std::string();
+}
+
+// Xlib reads the authority file to its end before it speaks to the server: a pipe with no
+// writer keeps it waiting for ever, and a device such as /dev/zero never ends. Such a file is
+// refused before connecting, so that the user is told about it rather than about a display
+// that does not answer. A folder or a missing file is no obstacle: Xlib goes on without.
+void CheckAuthorityFile() {
+  const std::string path = AuthorityFile();
+  struct stat info;
+  if (path.empty() || stat(path.c_str(), &info) != 0) return;
+  if (S_ISREG(info.st_mode) || S_ISDIR(info.st_mode)) return;
+  FailToStart("cannot read the X authority file " + platform::TerminalQuoted(path, '"') +
+              ": not a regular file");
 }
 
 }  // namespace
@@ -64,6 +89,7 @@ AnswerDeadline::~AnswerDeadline() {
 Display* OpenDisplayOrExit() {
   const char* name = std::getenv("DISPLAY");
   if (name == nullptr || *name == '\0') FailToStart("cannot open display: DISPLAY is not set");
+  CheckAuthorityFile();
   Display* display = XOpenDisplay(nullptr);
   if (display == nullptr) FailToStart("cannot open display " + Quoted(name));
   return display;

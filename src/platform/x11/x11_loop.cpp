@@ -11,6 +11,7 @@
 
 #include "platform/backend.h"
 #include "platform/form.h"
+#include "platform/posix/process.h"
 #include "platform/x11/x11_internal.h"
 
 namespace x11 {
@@ -191,9 +192,10 @@ void RunEventLoop() {
   while (!State().ended) PumpOnce(-1);
 }
 
+// Ends with status 1 when something the user asked for failed (a save that could not be written).
 void EndProgram() {
   State().ended = true;
-  _exit(0);
+  _exit(posix::ExitStatus());
 }
 
 }  // namespace platform
