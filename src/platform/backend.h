@@ -1,15 +1,19 @@
-// The contract between the form runtime and a window-system backend.
+// The contract between the form runtime and a window-system backend: everything a backend owes,
+// on this one page.
 //
-// Exactly one backend is linked into a build (src/platform/x11, win32 or headless). Besides the
-// Win32-named services of win32_api.h, a backend provides only what the form runtime itself
-// needs: a native window for a form, showing the form's pixels, timers, the event loop and the
-// end of the program. It reports native events back through the form's and timer's Raise*
-// entries and nothing else. Positions are screen pixels of the window's outer top-left corner;
-// drawing is in client pixels.
+// Exactly one backend is linked into a build (src/platform/x11, win32 or headless). It owes two
+// things: the services the form runtime itself needs (namespace platform: a native window for a
+// form, showing the form's pixels, timers, the event loop and the end of the program), and,
+// elsewhere than on Windows, the Win32-named window services the program calls (GetCursorPos,
+// SetWindowRgn, ...), which on Windows are user32's own. It reports native events back through
+// the form's and timer's Raise* entries and nothing else. What a backend needs beyond this stays
+// in its own folder (the headless backend's test controls are in headless/headless.h).
 //
-// All these pixels are 96-dpi pixels, whatever the desktop's scale, except the form's display
-// image (Form::Display*, TakeDirty, DisplayShape), which is in display pixels: a backend that
-// shows forms at a scale other than 1 converts between the two at its edge (display_scale.h).
+// Positions are screen pixels of the window's outer top-left corner; drawing is in client
+// pixels. All these pixels are 96-dpi pixels, whatever the desktop's scale, except the form's
+// display image (Form::Display*, TakeDirty, DisplayShape), which is in display pixels: a backend
+// that shows forms at a scale other than 1 converts between the two at its edge
+// (display_scale.h).
 #pragma once
 
 #include <string>
@@ -21,6 +25,8 @@ namespace runtime {
 class Form;
 class Timer;
 }  // namespace runtime
+
+// --- The form runtime's services ------------------------------------------------------------
 
 namespace platform {
 
@@ -67,3 +73,44 @@ std::string ExecutablePath();
 bool IsPreviousInstanceRunning();
 
 }  // namespace platform
+
+// --- The Win32-named window services --------------------------------------------------------
+// The program calls these by their Win32 names, and win32_api.h declares them for it with the
+// rest of the Win32 subset the program uses. On Windows they are user32's own; elsewhere the
+// backend provides them, with Win32's contract for the calls the program makes. The rest of that
+// subset is not the backend's: system colours, regions, long paths and profiles are portable
+// code (src/platform/posix).
+#if !defined(_WIN32)
+
+// The cursor's place, screen pixels; FALSE when the pointer is on another screen.
+BOOL GetCursorPos(POINT* point);
+
+// The window's outer rectangle, screen pixels.
+BOOL GetWindowRect(HWND window, RECT* rect);
+
+// Moves the window (screen pixels), sizes it, and puts it above all other windows with
+// HWND_TOPMOST, as SWP_NOMOVE, SWP_NOSIZE, SWP_NOZORDER and SWP_NOACTIVATE allow.
+BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
+
+// The program calls it before a caption press, as Win32 programs do.
+BOOL ReleaseCapture();
+
+// Answers WM_NCLBUTTONDOWN with HTCAPTION, sent while the left button is down on the window:
+// a caption press, which moves the window with the pointer until the button comes up.
+LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Cuts the window to `region` (window pixels). The window owns the region once the call
+// succeeds (non-zero); on failure it stays the caller's.
+int SetWindowRgn(HWND window, HRGN region, BOOL redraw);
+
+// Copies the window's region (window pixels) into `region`; RGN_ERROR when it has none.
+int GetWindowRgn(HWND window, HRGN region);
+
+// Screen sizes, pixels; the virtual screen spans all monitors.
+int GetSystemMetrics(int index);
+
+// Each monitor of the desktop in turn, its rectangle in screen pixels (no device context, no
+// clipping are used).
+BOOL EnumDisplayMonitors(HDC dc, LPCRECT clip, MONITORENUMPROC callback, LPARAM data);
+
+#endif

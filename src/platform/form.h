@@ -17,6 +17,17 @@
 //
 // A form is loaded on first use of any of its properties or methods: the runtime creates its
 // native window (hidden) and raises `Load` before the access goes on.
+//
+// This header is the one the program includes. The runtime's files, by job:
+//   form.cpp           the form itself: loading, properties, events, and the Timer control
+//   form_surface.cpp   the images, Point and Circle (the disc rasteriser), the dirty areas
+//   display_shape.cpp  a window region in display pixels (Form::DisplayShape)
+//   display_scale.*    the display scale and its conversions
+//   picture.*          the picture and its BMP reader
+//   application.*      App, Screen, End and the event loop
+//   conversions.*      numbers and text; errors.h: failures and the two error modes
+// What a backend owes the runtime, and the Win32-named services it provides elsewhere than on
+// Windows, are listed in backend.h; the Win32 types and names the program uses in win32_api.h.
 #pragma once
 
 #include <array>
@@ -26,7 +37,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/application.h"
 #include "platform/display_scale.h"
+#include "platform/picture.h"
 #include "platform/win32_api.h"
 
 namespace runtime {
@@ -50,30 +63,6 @@ struct PixelRect {
   int right = 0;
   int bottom = 0;
   bool Empty() const { return right <= left || bottom <= top; }
-};
-
-// A device-independent bitmap decoded into top-down rows of 0x00BBGGRR pixels.
-class Picture {
- public:
-  Picture() = default;
-  // Decodes an uncompressed 24- or 32-bit BMP file image; an unreadable one gives no picture.
-  static Picture FromBmp(std::span<const std::uint8_t> file);
-
-  // Zero when there is no picture.
-  std::uintptr_t Handle() const { return handle_; }
-  int Width() const { return width_; }
-  int Height() const { return height_; }
-  COLORREF Pixel(int x, int y) const { return pixels_[static_cast<std::size_t>(y) * width_ + x]; }
-
-  // Frees the pixels once a form has copied them into its own image; the handle and the size
-  // stay, Pixel may no longer be called.
-  void ReleasePixels() { std::vector<COLORREF>().swap(pixels_); }
-
- private:
-  std::uintptr_t handle_ = 0;
-  int width_ = 0;
-  int height_ = 0;
-  std::vector<COLORREF> pixels_;
 };
 
 // What a form is at design time, before it is loaded.
@@ -178,6 +167,7 @@ class Form {
 
  private:
   void EnsureLoaded();
+  void CreateImages();                              // the images as the form loads
   float UnitTwips() const;                          // twips per scale unit
   const std::vector<COLORREF>& PointImage() const;  // the image Point reads
   const std::vector<COLORREF>& Shown() const { return display_.empty() ? surface_ : display_; }
@@ -229,24 +219,5 @@ class Timer {
   bool armed_ = false;
   std::function<void()> handler_;
 };
-
-// Application-wide objects.
-struct App {
-  static bool PrevInstance();
-  static std::string Path();     // the executable's folder, no trailing separator but at a root
-  static std::string EXEName();  // the executable's file name without its extension
-};
-
-struct Screen {
-  static float Width();  // twips
-  static int TwipsPerPixelX();
-  static int TwipsPerPixelY();
-};
-
-// Ends the program at once.
-void End();
-
-// Runs the event loop until the program ends.
-void RunEventLoop();
 
 }  // namespace runtime

@@ -2,9 +2,10 @@
 //
 // On Windows this is <windows.h> itself: the program calls the real user32, gdi32 and kernel32.
 // Elsewhere the platform layer provides the same functions with the same contracts: the window
-// functions by the backend of the build (X11 or headless), regions, system colours and the
-// profile, long-path and instance services by portable code shared between them. Only the
-// subset the program uses is declared, with the Win32 types it needs.
+// functions by the backend of the build (X11 or headless; backend.h lists them with their
+// contracts), regions, system colours and the profile, long-path and instance services by
+// portable code shared between them. Only the subset the program uses is declared, with the
+// Win32 types it needs.
 #pragma once
 
 #if defined(_WIN32)
@@ -88,19 +89,20 @@ inline constexpr int NULLREGION = 1;
 inline constexpr int SIMPLEREGION = 2;
 inline constexpr int COMPLEXREGION = 3;
 
-// user32: windows, pointer and system colours (backend; GetSysColor is portable).
-BOOL GetCursorPos(POINT* point);              // screen pixels
-BOOL GetWindowRect(HWND window, RECT* rect);  // outer rectangle, screen pixels
+// user32: windows, the pointer and the monitors, provided by the backend of the build. Their
+// contracts are in backend.h, which lists them with everything else a backend owes.
+BOOL GetCursorPos(POINT* point);
+BOOL GetWindowRect(HWND window, RECT* rect);
 BOOL SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 BOOL ReleaseCapture();
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-int SetWindowRgn(HWND window, HRGN region, BOOL redraw);  // window owns region on success
-DWORD GetSysColor(int index);
-int GetSystemMetrics(int index);  // screen sizes, pixels; the virtual screen spans all monitors
-// Each monitor of the desktop in turn (no device context, no clipping are used).
-BOOL EnumDisplayMonitors(HDC dc, LPCRECT clip, MONITORENUMPROC callback, LPARAM data);
-// Copies the window's region (window pixels) into `region`; RGN_ERROR when it has none.
+int SetWindowRgn(HWND window, HRGN region, BOOL redraw);
 int GetWindowRgn(HWND window, HRGN region);
+int GetSystemMetrics(int index);
+BOOL EnumDisplayMonitors(HDC dc, LPCRECT clip, MONITORENUMPROC callback, LPARAM data);
+
+// user32: system colours (portable).
+DWORD GetSysColor(int index);
 
 // gdi32: regions as sets of rectangles (portable).
 HRGN CreateRectRgn(int left, int top, int right, int bottom);

@@ -5,6 +5,13 @@
 // build first answers its command line (--help, --version), before any display is opened; the
 // Windows build is a GUI program that takes no arguments. Built for a system package
 // (OZZ_SYSTEM_INSTALL), the program keeps its settings in each user's own file.
+//
+// The program's parts keep the names of its design, whose prefixes say what each one is: the
+// form `fMouseWatch` is the watcher window (src/watcher/f_mouse_watch.*), the class `cTrimmer`
+// cuts it to its picture and drags it (src/trimmer/c_trimmer.*), the module `AppModul` is the
+// start-up (src/startup/app_modul.*) and the module `Commands` the program's folder, name and
+// settings (src/commands/). File names are these names in lower case, split at the words. All
+// of them run on the form runtime (src/platform/form.h), which lists its own files.
 #include "commands/commands.h"
 #include "platform/form.h"
 #include "startup/app_modul.h"
