@@ -237,7 +237,7 @@ TEST(Installer, CarriesItsVersionAndMatchesItsChecksumAndManifest) {
       ReadFile(kSetup.parent_path() / "winget/Ozzlebeck.Ozzlebeck.installer.yaml");
   for (char& c : sum) c = static_cast<char>(std::toupper(c));
   for (const std::string& line : std::vector<std::string>{
-           "InstallerSha256: " + sum, "PackageVersion: " OZZ_VERSION "\n",
+           "InstallerSha256: " + sum, "PackageVersion: \"" OZZ_VERSION "\"\n",
            "InstallerType: nullsoft\n", "Scope: user\n", "ProductCode: Ozzlebeck\n",
            "/" + kSetup.filename().string() + "\n"})
     EXPECT_NE(manifest.find(line), std::string::npos) << line;
