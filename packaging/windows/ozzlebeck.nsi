@@ -65,6 +65,7 @@ OutFile "${OUTFILE}"
 InstallDir "$LOCALAPPDATA\Programs\Ozzlebeck"
 ; An install over an earlier one goes where that one is, so the dog keeps its settings.
 InstallDirRegKey HKCU "${APPS_KEY}" "InstallLocation"
+BrandingText "${PRODUCT} ${VERSION}"
 ShowInstDetails show
 ShowUninstDetails show
 
