@@ -249,3 +249,45 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/cpack_generators.cmake.in
                ${PROJECT_BINARY_DIR}/cpack_generators.cmake @ONLY)
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/cpack_generators.cmake)
 include(CPack)
+
+# ==== Windows installer and winget manifests ==================================================
+# In a Windows build with makensis (Debian: nsis) at hand, the `setup` target writes into setup/:
+#   ozzlebeck-<version>-windows-x86_64-setup.exe  the per-user installer
+#                                                 (packaging/windows/ozzlebeck.nsi), carrying
+#                                                 the archive component's files, stripped
+#   ozzlebeck-<version>-windows-x86_64-setup.exe.sha256
+#   winget/<id>.yaml, <id>.installer.yaml, <id>.locale.en-US.yaml   winget's manifests
+#                                                 (packaging/winget/), with the installer's
+#                                                 SHA-256 and its address under OZZ_DOWNLOAD_URL
+# scripts/package builds it; cmake/windows_setup.cmake does the work.
+if(WIN32)
+  set(OZZ_DOWNLOAD_URL "${OZZ_HOMEPAGE}download/${PROJECT_VERSION}/"
+      CACHE STRING "Where a release's files are downloaded from (ends in /), for winget")
+  set(OZZ_WINGET_ID "Ozzlebeck.Ozzlebeck"
+      CACHE STRING "The program's winget package identifier (Publisher.Package)")
+  find_program(OZZ_MAKENSIS makensis)
+  if(OZZ_MAKENSIS)
+    set(OZZ_SETUP_DIR ${PROJECT_BINARY_DIR}/setup)
+    set(OZZ_SETUP_NAME ${PROJECT_NAME}-${PROJECT_VERSION}-${OZZ_PACKAGE_SYSTEM}-${OZZ_PACKAGE_ARCH}-setup.exe)
+    set(OZZ_SETUP ${OZZ_SETUP_DIR}/${OZZ_SETUP_NAME})
+    file(STRINGS ${PROJECT_SOURCE_DIR}/LICENSE OZZ_COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
+    file(GLOB OZZ_SETUP_SOURCES ${OZZ_PACKAGING}/windows/* ${OZZ_PACKAGING}/winget/*)
+    add_custom_command(
+      OUTPUT ${OZZ_SETUP} ${OZZ_SETUP}.sha256
+      COMMAND ${CMAKE_COMMAND} -DBUILD=${PROJECT_BINARY_DIR} -DSOURCE=${PROJECT_SOURCE_DIR}
+              -DMAKENSIS=${OZZ_MAKENSIS} -DOUT=${OZZ_SETUP_DIR}
+              -DNAME=${OZZ_SETUP_NAME} -DVERSION=${PROJECT_VERSION}
+              -DPUBLISHER=${CPACK_PACKAGE_VENDOR} -DHOMEPAGE=${OZZ_HOMEPAGE}
+              -DCOPYRIGHT=${OZZ_COPYRIGHT} -DDISPLAY_NAME=${PROJECT_DESCRIPTION}
+              -DSUMMARY=${CPACK_PACKAGE_DESCRIPTION_SUMMARY} -DOZZ_WINGET_ID=${OZZ_WINGET_ID}
+              -DDOWNLOAD_URL=${OZZ_DOWNLOAD_URL}
+              -P ${PROJECT_SOURCE_DIR}/cmake/windows_setup.cmake
+      DEPENDS ozzlebeck ${OZZ_DOCUMENTS} ${OZZ_SETUP_SOURCES}
+              ${PROJECT_SOURCE_DIR}/cmake/windows_setup.cmake
+              ${PROJECT_SOURCE_DIR}/src/watcher/resources/icon.ico
+      COMMENT "Building the installer ${OZZ_SETUP_NAME}"
+      VERBATIM)
+    add_custom_target(setup DEPENDS ${OZZ_SETUP})
+  endif()
+endif()
+# ==== end of the Windows installer ============================================================

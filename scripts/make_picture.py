@@ -1,7 +1,7 @@
 #!/usr/bin/python3
-"""Draw Ozzlebeck's dog face (picture.bmp), its two-eyes icon (icon.ico,
-icon32.rgba) and the desktop's menu icons of the dog (packaging/icons/ozzlebeck-<size>.png)
-procedurally, then check them.  Standard library only, and
+"""Draw Ozzlebeck's dog face (picture.bmp), the program's icon of the dog (icon.ico at
+16 to 256 px, and icon32.rgba) and the desktop's menu icons of the dog
+(packaging/icons/ozzlebeck-<size>.png) procedurally, then check them.  Standard library only, and
 deterministic: re-running gives byte-identical files.
 
 The same drawing is also rendered at the desktop scales the X11 build shows it
@@ -322,40 +322,72 @@ def render(s=1):
         img[y][x] = tuple(int(round(clamp(c * shade + shine, 8, 250))) for c in col)
     return img
 
-# ---- icon: two eyes, 32x32 ---------------------------------------------------
-ICON_PAL = [(0, 0, 0), (70, 40, 20), (140, 86, 40), (248, 250, 255), (214, 224, 240),
-            (170, 184, 206), (20, 20, 28), (255, 255, 255)] + [(0, 0, 0)] * 8
+# ---- the program's icon: the dog at each of Windows' icon sizes ----------------
+# Title bars and the Start menu take 16 to 64 px by the display's scale, Explorer and the Apps
+# list up to 256; Windows picks the next larger size and shrinks it.  Each size is drawn as the
+# menu icons are (menu_icon below), stored as a 32-bit DIB with alpha and an AND mask, and the
+# 256 px one as PNG, as Windows Vista and later store it.
+ICON_SIZES = (16, 20, 24, 32, 40, 48, 64, 256)
 
-def icon_pixels():
-    """32x32 palette indices (None = transparent): two eyes looking up-right."""
-    px = [[None] * 32 for _ in range(32)]
-    for ex in (8.5, 23.5):
-        disc = {(x, y) for y in range(32) for x in range(32)
-                if math.hypot(x + .5 - ex, y + .5 - 16) < 7.4}
-        for x, y in disc:
-            r = math.hypot(x + .5 - ex, y + .5 - 16)
-            edge = any(n not in disc for n in ((x + 1, y), (x - 1, y), (x, y + 1), (x, y - 1)))
-            lit = math.hypot(x + .5 - ex + 1.5, y + .5 - 14.5)
-            c = 1 if edge else 2 if r > 6.0 else 3 if lit < 4.5 else 4 if lit < 6.5 else 5
-            if math.hypot(x + .5 - ex - 1.8, y + .5 - 14.8) < 3.3:
-                c = 7 if math.hypot(x + .5 - ex - 1.0, y + .5 - 13.5) < 0.6 else 6
-            px[y][x] = c
-    return px
+def ico_image(rows):
+    """One icon image: PNG at 256 px, else BITMAPINFOHEADER (height doubled for the mask),
+    BGRA rows bottom-up, then the AND mask (1 = transparent), rows padded to 32 bits."""
+    size = len(rows)
+    if size == 256:
+        return png_bytes(rows)
+    bottom_up = range(size - 1, -1, -1)
+    xor = b"".join(bytes(v for r, g, b, a in rows[y] for v in (b, g, r, a)) for y in bottom_up)
+    stride = (size + 31) // 32 * 4
+    mask = b"".join(sum((rows[y][x][3] == 0) << (8 * stride - 1 - x) for x in range(size))
+                    .to_bytes(stride, "big") for y in bottom_up)
+    info = struct.pack("<IiiHHIIiiII", 40, size, 2 * size, 1, 32, 0, len(xor) + len(mask),
+                       0, 0, 0, 0)
+    return info + xor + mask
 
-def write_icon(px):
-    bottom_up = range(31, -1, -1)
-    xor = b"".join(bytes(((px[y][x] or 0) << 4) | (px[y][x + 1] or 0) for x in range(0, 32, 2))
-                   for y in bottom_up)
-    mask = b"".join(sum((px[y][x] is None) << (31 - x) for x in range(32)).to_bytes(4, "big")
-                    for y in bottom_up)
-    info = struct.pack("<IiiHHIIiiII", 40, 32, 64, 1, 4, 0, len(xor) + len(mask), 0, 0, 16, 0)
-    body = info + b"".join(struct.pack("<4B", b, g, r, 0) for r, g, b in ICON_PAL) + xor + mask
-    head = struct.pack("<HHHBBBBHHII", 0, 1, 1, 32, 32, 16, 0, 1, 4, len(body), 22)
+def write_icon(icons):
+    """icon.ico with every size in ICON_SIZES, and icon32.rgba: the 32 px image as raw
+    pixels for X11's window icon."""
+    images = [ico_image(icons[size]) for size in ICON_SIZES]
+    offset = 6 + 16 * len(images)
+    directory = b""
+    for size, image in zip(ICON_SIZES, images):
+        directory += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(image),
+                                 offset)
+        offset += len(image)
     with open(os.path.join(RES, "icon.ico"), "wb") as f:
-        f.write(head + body)
+        f.write(struct.pack("<HHH", 0, 1, len(images)) + directory + b"".join(images))
     with open(os.path.join(RES, "icon32.rgba"), "wb") as f:     # B, G, R, A; top row first
-        f.write(b"".join(b"\0\0\0\0" if p is None else bytes(ICON_PAL[p][::-1]) + b"\xff"
-                         for row in px for p in row))
+        f.write(b"".join(bytes((b, g, r, a)) for row in icons[32] for r, g, b, a in row))
+
+def verify_icon():
+    """Every size once, in order; each image of its size with transparent corners and a mostly
+    opaque face; icon32.rgba the same pixels as the 32 px image.  Returns its opaque count."""
+    ico = open(os.path.join(RES, "icon.ico"), "rb").read()
+    assert struct.unpack_from("<HHH", ico) == (0, 1, len(ICON_SIZES)), "icon.ico header"
+    for i, size in enumerate(ICON_SIZES):
+        w, h, _, _, planes, bits, length, at = struct.unpack_from("<BBBBHHII", ico, 6 + 16 * i)
+        assert (w, h, planes, bits) == (size % 256,) * 2 + (1, 32) and at + length <= len(ico)
+        image = ico[at:at + length]
+        if size == 256:
+            assert image[:8] == b"\x89PNG\r\n\x1a\n" and \
+                struct.unpack_from(">IIBB", image, 16) == (256, 256, 8, 6), "256 px PNG"
+            raw = zlib.decompress(image[image.index(b"IDAT") + 4:image.index(b"IEND") - 8])
+            alpha = [raw[1 + y * 1025 + 4 * x + 3] for y in range(256) for x in range(256)]
+        else:
+            stride = (size + 31) // 32 * 4
+            assert struct.unpack_from("<IiiHH", image) == (40, size, 2 * size, 1, 32) and \
+                length == 40 + 4 * size * size + stride * size, "%d px image" % size
+            # top row first, like the PNG
+            alpha = [image[40 + 4 * ((size - 1 - y) * size + x) + 3]
+                     for y in range(size) for x in range(size)]
+            if size == 32:
+                rgba = open(os.path.join(RES, "icon32.rgba"), "rb").read()
+                assert rgba == b"".join(image[40 + 128 * (31 - y):40 + 128 * (32 - y)]
+                                        for y in range(32)), "icon32.rgba is not the 32 px icon"
+        corners = (alpha[0], alpha[size - 1], alpha[-size], alpha[-1])
+        assert corners == (0, 0, 0, 0) and sum(a == 255 for a in alpha) > size * size // 2, \
+            "%d px icon" % size
+    return sum(a == 255 for a in rgba[3::4])
 
 def write_bmp(img):
     rows = b"".join(bytes(v for r, g, b in img[y] for v in (b, g, r)) for y in range(H - 1, -1, -1))
@@ -384,15 +416,12 @@ def verify():
     for ex, ey in EYES:
         assert all(face[y][x] for y in range(ey - 8, ey + 9) for x in range(ex - 8, ex + 9)
                    if (x - ex) ** 2 + (y - ey) ** 2 <= 64), "eye off the face"
-    ico = open(os.path.join(RES, "icon.ico"), "rb").read()
-    assert len(ico) == 22 + 40 + 64 + 512 + 128 and ico[:10] == b"\0\0\1\0\1\0\x20\x20\x10\0"
-    rgba = open(os.path.join(RES, "icon32.rgba"), "rb").read()
-    opaque = sum(rgba[i + 3] == 255 for i in range(0, len(rgba), 4))
-    assert len(rgba) == 32 * 32 * 4 and opaque + rgba[3::4].count(0) == 32 * 32
+    opaque = verify_icon()
     print("picture.bmp %dx%d: %d face pixels (%.1f%%), %d black surround (%.1f%%)"
           % (W, H, W * H - n_black, 100.0 - 100.0 * n_black / (W * H), n_black,
              100.0 * n_black / (W * H)))
-    print("icon.ico / icon32.rgba 32x32: %d opaque pixels" % opaque)
+    print("icon.ico %s px; icon32.rgba: %d opaque pixels"
+          % (", ".join(map(str, ICON_SIZES)), opaque))
 
 # ---- the picture at the desktop's scales (X11) ----------------------------------
 # The X11 build reads the desktop's scale in quarters from 1x to 3x and shows the
@@ -528,11 +557,11 @@ def png_bytes(rows):
     return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", head) + chunk(b"IDAT", zlib.compress(raw, 9))
             + chunk(b"IEND", b""))
 
-def write_menu_icons():
+def write_menu_icons(icons):
     os.makedirs(MENU_ICONS, exist_ok=True)
     for size in MENU_ICON_SIZES:
         with open(os.path.join(MENU_ICONS, "ozzlebeck-%d.png" % size), "wb") as f:
-            f.write(png_bytes(menu_icon(size)))
+            f.write(png_bytes(icons[size]))
 
 def verify_menu_icons():
     for size in MENU_ICON_SIZES:
@@ -549,11 +578,13 @@ def verify_menu_icons():
 def main():
     os.makedirs(RES, exist_ok=True)
     write_bmp(render())
-    write_icon(icon_pixels())
+    # the dog at every size the program's icon and the menus need, each drawn once
+    icons = {size: menu_icon(size) for size in sorted(set(ICON_SIZES) | set(MENU_ICON_SIZES))}
+    write_icon(icons)
     verify()
     if "--no-scaled" not in sys.argv[1:]:
         make_scaled_pictures()
-    write_menu_icons()
+    write_menu_icons(icons)
     verify_menu_icons()
 
 if __name__ == "__main__":
