@@ -50,6 +50,7 @@ struct PixelRect {
   int right = 0;
   int bottom = 0;
   bool Empty() const { return right <= left || bottom <= top; }
+  bool operator==(const PixelRect&) const = default;
 };
 
 // A device-independent bitmap decoded into top-down rows of 0x00BBGGRR pixels.

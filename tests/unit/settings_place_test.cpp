@@ -5,14 +5,11 @@
 // any folder), on the headless backend and the POSIX layer beneath it.
 #include "platform/settings_place.h"
 
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -22,74 +19,39 @@
 namespace {
 
 namespace fs = std::filesystem;
+using ::PrintTo;
 
-constexpr uid_t kNobody = 65534;
-constexpr gid_t kNoGroup = 65534;
 constexpr const char* kSection = "Tavik's Ozzlebeck";
-
-void Write(const std::string& path, const std::string& text, mode_t mode = 0644) {
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-  }
-  chmod(path.c_str(), mode);
-}
 
 // Hands the whole tree to the user the children run as.
 void GiveAway(const fs::path& root) {
   if (geteuid() != 0) return;
-  lchown(root.c_str(), kNobody, kNoGroup);
+  const std::optional<Account> nobody = Nobody();
+  ASSERT_TRUE(nobody.has_value()) << "no user nobody to run as";
+  lchown(root.c_str(), nobody->uid, nobody->gid);
   for (const auto& entry : fs::recursive_directory_iterator(root))
-    lchown(entry.path().c_str(), kNobody, kNoGroup);
-}
-
-// Runs `job` in a child process as an ordinary user (or as this process's user when
-// `keepUser`), with the environment variables given (nullptr: unset); returns what it returned,
-// or nothing if the child failed.
-std::optional<std::string> RunAsUser(
-    const std::vector<std::pair<const char*, const char*>>& environment,
-    const std::function<std::string()>& job, bool keepUser = false) {
-  int fds[2];
-  if (pipe(fds) != 0) return std::nullopt;
-  const pid_t child = fork();
-  if (child < 0) return std::nullopt;
-  if (child == 0) {
-    close(fds[0]);
-    if (!keepUser && geteuid() == 0 &&
-        (setgroups(0, nullptr) != 0 || setresgid(kNoGroup, kNoGroup, kNoGroup) != 0 ||
-         setresuid(kNobody, kNobody, kNobody) != 0))
-      _exit(2);
-    for (const auto& [name, value] : environment) {
-      if (value != nullptr)
-        setenv(name, value, 1);
-      else
-        unsetenv(name);
-    }
-    const std::string result = job();
-    const bool written =
-        write(fds[1], result.data(), result.size()) == static_cast<ssize_t>(result.size());
-    _exit(written ? 0 : 3);
-  }
-  close(fds[1]);
-  std::string result;
-  char buffer[4096];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
-    result.append(buffer, static_cast<std::size_t>(n));
-  close(fds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-  return result;
+    lchown(entry.path().c_str(), nobody->uid, nobody->gid);
 }
 
 // What start-up would make of a program at `exe`: "IniFile|IniDefaultFile".
 std::string NamesFor(const std::string& exe) {
-  headless::Reset();
-  Commands::Reset();
+  ResetProgramState();
   headless::SetExecutablePath(exe);
   Commands::InitEnvironment();
   Commands::InitProfile();
   return Commands::IniFile + "|" + Commands::IniDefaultFile;
+}
+
+// Reads, a double-click's two writes, and the reads of the next start, in one child.
+std::string SaveAndReadBack(const std::string& exe) {
+  NamesFor(exe);
+  std::string seen = Commands::ReadProfileString(kSection, "Top", Commands::IniFile, "") + "," +
+                     Commands::ReadProfileString(kSection, "Left", Commands::IniFile, "");
+  Commands::WriteProfileString(kSection, "Top", "765", Commands::IniFile);
+  Commands::WriteProfileString(kSection, "Left", "1515", Commands::IniFile);
+  NamesFor(exe);
+  return seen + "|" + Commands::ReadProfileString(kSection, "Top", Commands::IniFile, "") + "," +
+         Commands::ReadProfileString(kSection, "Left", Commands::IniFile, "");
 }
 
 // A program folder with the program's name in it, a home and a config folder, all the
@@ -98,9 +60,7 @@ class SettingsPlaceTest : public HeadlessTest {
  protected:
   void SetUp() override {
     HeadlessTest::SetUp();
-    fs::create_directories(program_);
-    fs::create_directories(home_);
-    fs::create_directories(config_);
+    for (const fs::path& folder : {program_, home_, config_}) fs::create_directories(folder);
   }
 
   // Gives the tree away, then locks what the case locks.
@@ -109,9 +69,23 @@ class SettingsPlaceTest : public HeadlessTest {
     chmod(program_.c_str(), programFolderMode);
   }
 
+  // The names start-up chooses, in a child with XDG_CONFIG_HOME `xdg` (nullptr: unset).
   std::optional<std::string> Names(const char* xdg) {
-    return RunAsUser({{"XDG_CONFIG_HOME", xdg}, {"HOME", home_.c_str()}},
-                     [&] { return NamesFor(exe_); });
+    return RunInChild([&] {
+      xdg != nullptr ? setenv("XDG_CONFIG_HOME", xdg, 1) : unsetenv("XDG_CONFIG_HOME");
+      setenv("HOME", home_.c_str(), 1);
+      return NamesFor(exe_);
+    });
+  }
+
+  // SaveAndReadBack in a child whose XDG_CONFIG_HOME is the test's config folder.
+  std::optional<std::string> SavedAndReadBack(bool keepUser = false) {
+    return RunInChild(
+        [&] {
+          setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
+          return SaveAndReadBack(exe_);
+        },
+        keepUser);
   }
 
   std::string Beside() const { return (program_ / "ozzlebeck.ini").string(); }
@@ -131,21 +105,14 @@ struct PlaceCase {
   bool besideServes;               // the file beside the program is the settings file
 };
 
-void PrintTo(const PlaceCase& c, std::ostream* out) { *out << c.name; }
-
 class SettingsPlaceChoiceTest : public SettingsPlaceTest,
                                 public ::testing::WithParamInterface<PlaceCase> {};
 
 TEST_P(SettingsPlaceChoiceTest, TheFileBesideTheProgramWhileItCanBeWritten) {
   const PlaceCase& c = GetParam();
-  if (c.fileMode) Write(Beside(), "[Tavik's Ozzlebeck]\r\nTop=15\r\n", *c.fileMode);
+  if (c.fileMode) WriteFile(Beside(), "[Tavik's Ozzlebeck]\r\nTop=15\r\n", *c.fileMode);
   Prepare(c.folderMode);
-  const std::optional<std::string> names = Names(config_.c_str());
-  ASSERT_TRUE(names.has_value());
-  if (c.besideServes)
-    EXPECT_EQ(*names, Beside() + "|");
-  else
-    EXPECT_EQ(*names, Own() + "|" + Beside());
+  EXPECT_EQ(Names(config_.c_str()), c.besideServes ? Beside() + "|" : Own() + "|" + Beside());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -158,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PlaceCase{"ReadOnlyFolderWithFile", 0555, 0644, false},
                       PlaceCase{"ReadOnlyFileInWritableFolder", 0755, 0444, false},
                       PlaceCase{"FolderWithoutSearchRight", 0655, 0644, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ParamName);
 
 struct ConfigCase {
   const char* name;
@@ -166,20 +133,13 @@ struct ConfigCase {
   const char* expected;  // folder of the user's file below the test's folder
 };
 
-void PrintTo(const ConfigCase& c, std::ostream* out) { *out << c.name; }
-
 class UserFolderTest : public SettingsPlaceTest,
                        public ::testing::WithParamInterface<ConfigCase> {};
 
 TEST_P(UserFolderTest, XdgConfigHomeWhenAbsoluteElseHomeConfig) {
   Prepare(0555);
-  const std::string xdg = GetParam().xdg != nullptr && std::string(GetParam().xdg) == "@"
-                              ? config_.string()
-                          : GetParam().xdg != nullptr ? GetParam().xdg
-                                                      : "";
-  const std::optional<std::string> names = Names(GetParam().xdg == nullptr ? nullptr : xdg.c_str());
-  ASSERT_TRUE(names.has_value());
-  EXPECT_EQ(*names,
+  const char* xdg = GetParam().xdg;
+  EXPECT_EQ(Names(xdg != nullptr && std::string(xdg) == "@" ? config_.c_str() : xdg),
             (dir_.path() / GetParam().expected / "ozzlebeck.ini").string() + "|" + Beside());
 }
 
@@ -189,30 +149,15 @@ INSTANTIATE_TEST_SUITE_P(Cases, UserFolderTest,
                                            ConfigCase{"Empty", "", "home/.config/ozzlebeck"},
                                            ConfigCase{"Relative", "config",
                                                       "home/.config/ozzlebeck"}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// Reads, a double-click's two writes, and the reads of the next start, in one child.
-std::string SaveAndReadBack(const std::string& exe) {
-  NamesFor(exe);
-  std::string seen = Commands::ReadProfileString(kSection, "Top", Commands::IniFile, "") + "," +
-                     Commands::ReadProfileString(kSection, "Left", Commands::IniFile, "");
-  Commands::WriteProfileString(kSection, "Top", "765", Commands::IniFile);
-  Commands::WriteProfileString(kSection, "Left", "1515", Commands::IniFile);
-  NamesFor(exe);
-  return seen + "|" + Commands::ReadProfileString(kSection, "Top", Commands::IniFile, "") + "," +
-         Commands::ReadProfileString(kSection, "Left", Commands::IniFile, "");
-}
+                         ParamName);
 
 // A system-wide install: the shipped file gives the first place; the new place goes to the
 // user's own file, in a folder only the user may enter, and the shipped file stays as it was.
 TEST_F(SettingsPlaceTest, AShippedFileServesUntilTheUsersOwnTakesTheNewPlace) {
   const std::string shipped = "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n";
-  Write(Beside(), shipped);
+  WriteFile(Beside(), shipped);
   Prepare(0555);
-  const std::optional<std::string> seen =
-      RunAsUser({{"XDG_CONFIG_HOME", config_.c_str()}}, [&] { return SaveAndReadBack(exe_); });
-  ASSERT_TRUE(seen.has_value());
-  EXPECT_EQ(*seen, "1500,3000|765,1515");
+  EXPECT_EQ(SavedAndReadBack(), "1500,3000|765,1515");
   EXPECT_EQ(ReadFile(Beside()), shipped);
   EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n");
   struct stat info;
@@ -222,28 +167,22 @@ TEST_F(SettingsPlaceTest, AShippedFileServesUntilTheUsersOwnTakesTheNewPlace) {
 
 // The user's own file, once there, is read instead of the shipped one.
 TEST_F(SettingsPlaceTest, TheUsersOwnFileOnceThereIsRead) {
-  Write(Beside(), "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n");
+  WriteFile(Beside(), "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n");
   fs::create_directories(config_ / "ozzlebeck");
-  Write(Own(), "[Tavik's Ozzlebeck]\r\nTop=45\r\n");
+  WriteFile(Own(), "[Tavik's Ozzlebeck]\r\nTop=45\r\n");
   Prepare(0555);
-  const std::optional<std::string> seen =
-      RunAsUser({{"XDG_CONFIG_HOME", config_.c_str()}}, [&] { return SaveAndReadBack(exe_); });
-  ASSERT_TRUE(seen.has_value());
-  EXPECT_EQ(*seen, "45,|765,1515");
+  EXPECT_EQ(SavedAndReadBack(), "45,|765,1515");
 }
 
 // A file marked read-only in a folder the user may write is kept as it is, even by root.
 TEST_F(SettingsPlaceTest, AReadOnlyFileIsLeftAndTheUsersOwnTakesTheNewPlace) {
   const std::string marked = "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n";
-  Write(Beside(), marked, 0444);
+  WriteFile(Beside(), marked, 0444);
   Prepare();
   for (const bool asUser : {true, false}) {
     if (!asUser && geteuid() != 0) continue;
     fs::remove_all(config_ / "ozzlebeck");
-    const std::optional<std::string> seen = RunAsUser(
-        {{"XDG_CONFIG_HOME", config_.c_str()}}, [&] { return SaveAndReadBack(exe_); }, !asUser);
-    ASSERT_TRUE(seen.has_value()) << (asUser ? "as a user" : "as root");
-    EXPECT_EQ(*seen, "1500,3000|765,1515") << (asUser ? "as a user" : "as root");
+    EXPECT_EQ(SavedAndReadBack(!asUser), "1500,3000|765,1515") << (asUser ? "as user" : "as root");
     EXPECT_EQ(ReadFile(Beside()), marked);
     EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n");
   }
@@ -254,7 +193,7 @@ TEST_F(SettingsPlaceTest, AReadOnlyFileIsLeftAndTheUsersOwnTakesTheNewPlace) {
 TEST_F(SettingsPlaceTest, AnUnknownOwnPathReadsAndWritesNothing) {
   const fs::path before = fs::current_path();
   fs::current_path(dir_.path());
-  Write(".ini", "[Tavik's Ozzlebeck]\r\nTop=1500\r\n");
+  WriteFile(".ini", "[Tavik's Ozzlebeck]\r\nTop=1500\r\n");
   headless::SetExecutablePathUnknown();
   Commands::InitEnvironment();
   Commands::InitProfile();
@@ -270,11 +209,11 @@ TEST_F(SettingsPlaceTest, AnUnknownOwnPathReadsAndWritesNothing) {
 // The POSIX layer itself, for what the cases above do not reach.
 TEST_F(SettingsPlaceTest, TheFileSystemDecides) {
   fs::create_directories(dir_.path() / "open");
-  Write((dir_.path() / "open" / "target.ini").string(), "x");
+  WriteFile((dir_.path() / "open" / "target.ini").string(), "x");
   fs::create_symlink(dir_.path() / "open" / "target.ini", program_ / "linked.ini");
   fs::create_directories(program_ / "folder.ini");
   Prepare(0555);
-  const std::optional<std::string> seen = RunAsUser({}, [&] {
+  const std::optional<std::string> seen = RunInChild([&] {
     std::string result;
     for (const char* name : {"linked.ini", "folder.ini", "missing/x.ini"})
       result += platform::SettingsFileWritable((program_ / name).string()) ? '1' : '0';
@@ -287,9 +226,8 @@ TEST_F(SettingsPlaceTest, TheFileSystemDecides) {
             : '0';
     return result;
   });
-  ASSERT_TRUE(seen.has_value());
   // A link is written through to its target, which lies in a folder the user may write.
-  EXPECT_EQ(*seen, "10011");
+  EXPECT_EQ(seen, "10011");
 }
 
 }  // namespace
