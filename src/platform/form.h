@@ -63,6 +63,7 @@ struct PixelRect {
   int right = 0;
   int bottom = 0;
   bool Empty() const { return right <= left || bottom <= top; }
+  bool operator==(const PixelRect&) const = default;
 };
 
 // What a form is at design time, before it is loaded.

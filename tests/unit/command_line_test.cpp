@@ -7,8 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 namespace {
 
+using ::PrintTo;
 using CommandLine::Interpret;
 using CommandLine::Quoted;
 
@@ -16,86 +19,41 @@ using CommandLine::Quoted;
 constexpr const char* kVersion = "3.14.15-test";
 const std::string kVersionLine = "ozzlebeck (Tavik's Ozzlebeck) 3.14.15-test\n";
 
+// How an argument list ends the program: with the help or the version on standard output
+// (status 0), or refused with one line on standard error naming an argument (status 2).
+enum Ending { kShowsHelp, kShowsVersion, kUnknownOption, kUnexpectedArgument };
+
 struct EndingCase {
   const char* name;
   std::vector<std::string> arguments;
-  int status;
-  const char* err;  // the whole of standard error
-  enum { kNothing, kHelp, kVersion } out;
+  Ending ending;
+  const char* named = "";  // the argument a refusal names, as it shows it
 };
 
-void PrintTo(const EndingCase& c, std::ostream* out) { *out << c.name; }
-
+// clang-format off
 const EndingCase kEndingCases[] = {
-    {"Help", {"--help"}, 0, "", EndingCase::kHelp},
-    {"Version", {"--version"}, 0, "", EndingCase::kVersion},
-    {"HelpWinsOverVersion", {"--version", "--help"}, 0, "", EndingCase::kHelp},
-    {"VersionTwice", {"--version", "--version"}, 0, "", EndingCase::kVersion},
-    {"UnknownOption",
-     {"--frobnicate"},
-     2,
-     "ozzlebeck: unknown option '--frobnicate'; see 'ozzlebeck --help'\n",
-     EndingCase::kNothing},
+    {"Help", {"--help"}, kShowsHelp},
+    {"Version", {"--version"}, kShowsVersion},
+    {"HelpWinsOverVersion", {"--version", "--help"}, kShowsHelp},
+    {"VersionTwice", {"--version", "--version"}, kShowsVersion},
+    {"UnknownOption", {"--frobnicate"}, kUnknownOption, "--frobnicate"},
     // An unknown argument spoils the known ones, wherever it stands; the first one is named.
-    {"UnknownAfterHelp",
-     {"--help", "--frobnicate", "-x"},
-     2,
-     "ozzlebeck: unknown option '--frobnicate'; see 'ozzlebeck --help'\n",
-     EndingCase::kNothing},
-    {"UnknownBeforeVersion",
-     {"-x", "--version"},
-     2,
-     "ozzlebeck: unknown option '-x'; see 'ozzlebeck --help'\n",
-     EndingCase::kNothing},
+    {"UnknownAfterHelp", {"--help", "--frobnicate", "-x"}, kUnknownOption, "--frobnicate"},
+    {"UnknownBeforeVersion", {"-x", "--version"}, kUnknownOption, "-x"},
     // Near misses of the two options, on either side.
-    {"ShortHelp",
-     {"-h"},
-     2,
-     "ozzlebeck: unknown option '-h'; see 'ozzlebeck --help'\n",
-     EndingCase::kNothing},
-    {"HelpCut",
-     {"--hel"},
-     2,
-     "ozzlebeck: unknown option '--hel'; see 'ozzlebeck --help'\n",
-     EndingCase::kNothing},
-    {"HelpLonger",
-     {"--helpx"},
-     2,
-     "ozzlebeck: unknown option '--helpx'; see 'ozzlebeck --help'\n",
-     EndingCase::kNothing},
-    {"HelpUpperCase",
-     {"--HELP"},
-     2,
-     "ozzlebeck: unknown option '--HELP'; see 'ozzlebeck --help'\n",
-     EndingCase::kNothing},
-    {"VersionWithValue",
-     {"--version=2"},
-     2,
-     "ozzlebeck: unknown option '--version=2'; see 'ozzlebeck --help'\n",
-     EndingCase::kNothing},
+    {"ShortHelp", {"-h"}, kUnknownOption, "-h"},
+    {"HelpCut", {"--hel"}, kUnknownOption, "--hel"},
+    {"HelpLonger", {"--helpx"}, kUnknownOption, "--helpx"},
+    {"HelpUpperCase", {"--HELP"}, kUnknownOption, "--HELP"},
+    {"VersionWithValue", {"--version=2"}, kUnknownOption, "--version=2"},
     // Words that are no options at all.
-    {"Word",
-     {"dog.ini"},
-     2,
-     "ozzlebeck: unexpected argument 'dog.ini'; see 'ozzlebeck --help'\n",
-     EndingCase::kNothing},
-    {"Dash",
-     {"-"},
-     2,
-     "ozzlebeck: unexpected argument '-'; see 'ozzlebeck --help'\n",
-     EndingCase::kNothing},
-    {"Empty",
-     {""},
-     2,
-     "ozzlebeck: unexpected argument ''; see 'ozzlebeck --help'\n",
-     EndingCase::kNothing},
+    {"Word", {"dog.ini"}, kUnexpectedArgument, "dog.ini"},
+    {"Dash", {"-"}, kUnexpectedArgument, "-"},
+    {"Empty", {""}, kUnexpectedArgument, ""},
     // A line break in an argument cannot make the message two lines.
-    {"LineBreak",
-     {"--a\nozzlebeck: fine"},
-     2,
-     "ozzlebeck: unknown option '--a\\nozzlebeck: fine'; see 'ozzlebeck --help'\n",
-     EndingCase::kNothing},
+    {"LineBreak", {"--a\nozzlebeck: fine"}, kUnknownOption, "--a\\nozzlebeck: fine"},
 };
+// clang-format on
 
 class EndingCases : public ::testing::TestWithParam<EndingCase> {};
 
@@ -103,27 +61,22 @@ TEST_P(EndingCases, EndsWithItsStatusAndText) {
   const EndingCase& c = GetParam();
   const CommandLine::Answer answer = Interpret(c.arguments, kVersion);
   EXPECT_FALSE(answer.start);
-  EXPECT_EQ(answer.exit_status, c.status);
-  EXPECT_EQ(answer.err, c.err);
-  switch (c.out) {
-    case EndingCase::kNothing:
-      EXPECT_EQ(answer.out, "");
-      break;
-    case EndingCase::kVersion:
-      EXPECT_EQ(answer.out, kVersionLine);
-      break;
-    case EndingCase::kHelp:
-      EXPECT_TRUE(answer.out.starts_with("Usage: ozzlebeck [--help | --version]\n")) << answer.out;
-      break;
-  }
+  const bool refused = c.ending == kUnknownOption || c.ending == kUnexpectedArgument;
+  EXPECT_EQ(answer.exit_status, refused ? 2 : 0);
+  const std::string kind = c.ending == kUnknownOption ? "unknown option" : "unexpected argument";
+  EXPECT_EQ(answer.err,
+            refused ? "ozzlebeck: " + kind + " '" + c.named + "'; see 'ozzlebeck --help'\n" : "");
+  if (c.ending == kShowsHelp)
+    EXPECT_TRUE(answer.out.starts_with("Usage: ozzlebeck [--help | --version]\n")) << answer.out;
+  else
+    EXPECT_EQ(answer.out, c.ending == kShowsVersion ? kVersionLine : "");
   // Whatever is printed ends its line.
   if (!answer.err.empty()) {
     EXPECT_EQ(answer.err.find('\n'), answer.err.size() - 1) << answer.err;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(CommandLine, EndingCases, ::testing::ValuesIn(kEndingCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(CommandLine, EndingCases, ::testing::ValuesIn(kEndingCases), ParamName);
 
 TEST(CommandLineTest, NoArgumentsStartTheToyQuietly) {
   const CommandLine::Answer answer = Interpret({}, kVersion);

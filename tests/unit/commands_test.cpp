@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "platform/headless/headless.h"
@@ -15,10 +14,6 @@
 #include "test_support.h"
 
 namespace {
-
-void Spit(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
 
 // ---------------------------------------------------------------------------------------------
 // AddTrailingBackslash
@@ -39,12 +34,13 @@ TEST_P(AddTrailingBackslashTest, EndsTheCallersVariableWithOneSeparator) {
   EXPECT_EQ(returned, GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, AddTrailingBackslashTest,
-                         ::testing::Values(SeparatorCase{"/tmp", "/tmp/"}, SeparatorCase{"/", "/"},
-                                           SeparatorCase{"", "/"},
-                                           SeparatorCase{"/opt/ozz/", "/opt/ozz/"},
-                                           // A backslash is an ordinary file-name character here.
-                                           SeparatorCase{"/odd\\", "/odd\\/"}));
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Paths, AddTrailingBackslashTest, ::testing::Values(
+    SeparatorCase{"/tmp", "/tmp/"}, SeparatorCase{"/", "/"}, SeparatorCase{"", "/"},
+    SeparatorCase{"/opt/ozz/", "/opt/ozz/"},
+    // A backslash is an ordinary file-name character here.
+    SeparatorCase{"/odd\\", "/odd\\/"}));
+// clang-format on
 
 // ---------------------------------------------------------------------------------------------
 // InitEnvironment
@@ -80,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(GetLongPathNameA, GivesThePathUnchangedAndCountsWithoutTheNul) {
   TempDir dir;
   const std::string path = dir / "MixedCase.Ini";
-  Spit(path, "");
+  WriteFile(path, "");
   char buffer[4096];
   EXPECT_EQ(GetLongPathNameA(path.c_str(), buffer, sizeof buffer), path.size());
   EXPECT_EQ(std::string(buffer), path);
@@ -106,7 +102,7 @@ TEST(GetLongPathNameA, FailsOnlyWithoutAPathOrItsFolder) {
   EXPECT_EQ(GetLongPathNameA("", buffer, sizeof buffer), 0u);
   EXPECT_EQ(GetLongPathNameA("/no-such-ozz-folder/x.ini", buffer, sizeof buffer), 0u);
   TempDir dir;
-  Spit(dir / "file", "");
+  WriteFile(dir / "file", "");
   EXPECT_EQ(GetLongPathNameA((dir / "file/x.ini").c_str(), buffer, sizeof buffer), 0u);
   // A file that does not exist in a folder that does still has a long form.
   EXPECT_NE(GetLongPathNameA((dir / "missing.exe").c_str(), buffer, sizeof buffer), 0u);
@@ -118,7 +114,7 @@ TEST(GetLongPathNameA, FailsOnlyWithoutAPathOrItsFolder) {
 
 TEST(LongFileName, KeepsAPathAsTheFileSystemSpellsIt) {
   TempDir dir;
-  Spit(dir / "OzzleBECK.exe", "");
+  WriteFile(dir / "OzzleBECK.exe", "");
   EXPECT_EQ(Commands::LongFileName(dir / "OzzleBECK.exe"), dir / "OzzleBECK.exe");
   EXPECT_EQ(Commands::LongFileName(dir / "Missing.EXE"), dir / "Missing.EXE");
 }
@@ -131,7 +127,7 @@ TEST(LongFileName, GivesAllOfALongFormBeyondTheFixedBuffer) {
     ASSERT_EQ(mkdir(folder.c_str(), 0700), 0) << folder;
   }
   const std::string path = folder + "/Ozzlebeck.EXE";
-  Spit(path, "");
+  WriteFile(path, "");
   ASSERT_GT(path.size(), 260u);
   EXPECT_EQ(Commands::LongFileName(path), path);
 }
@@ -170,45 +166,46 @@ TEST_P(LongFileNameFallbackTest, TitleCasesAPathWhoseFolderIsMissing) {
   EXPECT_EQ(Commands::LongFileName(GetParam().path), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, LongFileNameFallbackTest,
-                         ::testing::Values(TitleCase{"c:\\PROGRAM FILES\\my-app (x)\\tool_one.EXE",
-                                                     "C:\\Program Files\\My-App (X)\\Tool_One.exe"},
-                                           TitleCase{"d:\\x\\ab-cd", "D:\\X\\Ab-Cd"},
-                                           TitleCase{"a\\file2.TXT", "A\\File2.txt"},
-                                           TitleCase{"/no-such-ozz-folder/my-app (x)/tool_one.EXE",
-                                                     "/No-Such-Ozz-Folder/My-App (X)/Tool_One.exe"},
-                                           TitleCase{"x", "X"},
-                                           TitleCase{"\xE9t\xE9.EXE", "\xE9t\xE9.exe"}));
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Paths, LongFileNameFallbackTest, ::testing::Values(
+    TitleCase{"c:\\PROGRAM FILES\\my-app (x)\\tool_one.EXE",
+              "C:\\Program Files\\My-App (X)\\Tool_One.exe"},
+    TitleCase{"d:\\x\\ab-cd", "D:\\X\\Ab-Cd"}, TitleCase{"a\\file2.TXT", "A\\File2.txt"},
+    TitleCase{"/no-such-ozz-folder/my-app (x)/tool_one.EXE",
+              "/No-Such-Ozz-Folder/My-App (X)/Tool_One.exe"},
+    TitleCase{"x", "X"}, TitleCase{"\xE9t\xE9.EXE", "\xE9t\xE9.exe"}));
+// clang-format on
 
 // ---------------------------------------------------------------------------------------------
 // InitProfile
 
-class InitProfileTest : public HeadlessTest {};
+class InitProfileTest : public HeadlessTest {
+ protected:
+  // Start-up's naming of the settings, for a program at `exe`.
+  static void StartAt(const std::string& exe) {
+    headless::SetExecutablePath(exe);
+    Commands::InitEnvironment();
+    Commands::InitProfile();
+  }
+  TempDir dir;
+};
 
 TEST_F(InitProfileTest, NamesTheSettingsFileAfterTheProgramBesideIt) {
-  TempDir dir;
-  headless::SetExecutablePath(dir / "ozzlebeck");
-  Commands::InitEnvironment();
-  Commands::InitProfile();
+  StartAt(dir / "ozzlebeck");
   EXPECT_EQ(Commands::IniSection, "Tavik's Ozzlebeck");
   EXPECT_EQ(Commands::IniFile, dir / "ozzlebeck.ini");
 }
 
 TEST_F(InitProfileTest, KeepsAnUpperCaseNameAndEndsInLowerCaseIni) {
-  TempDir dir;
-  headless::SetExecutablePath(dir / "WATCHER");
-  Commands::InitEnvironment();
+  StartAt(dir / "WATCHER");
   EXPECT_EQ(Commands::ExeName, "WATCHER");
-  Commands::InitProfile();
   EXPECT_EQ(Commands::IniFile, dir / "WATCHER.ini");
 }
 
 // A missing folder cannot take a settings file: the user's own file of the same name does, and
 // the title-cased one beside the program would serve reads.
 TEST_F(InitProfileTest, FallsBackToTheTitleCasedNameWhenTheFolderIsMissing) {
-  headless::SetExecutablePath("/no-such-ozz-folder/my-tools/watcher");
-  Commands::InitEnvironment();
-  Commands::InitProfile();
+  StartAt("/no-such-ozz-folder/my-tools/watcher");
   EXPECT_EQ(Commands::IniDefaultFile, "/No-Such-Ozz-Folder/My-Tools/Watcher.ini");
   EXPECT_TRUE(Commands::IniFile.ends_with("/ozzlebeck/Watcher.ini")) << Commands::IniFile;
 }
@@ -237,19 +234,19 @@ TEST_F(ProfileStringTest, NoFileReadsTheDefault) {
 }
 
 TEST_F(ProfileStringTest, ReadsNamesWrittenInOtherLetterCase) {
-  Spit(file_, "[TAVIK'S OZZLEBECK]\r\nTOP=1935\r\nleft=8100\r\n");
+  WriteFile(file_, "[TAVIK'S OZZLEBECK]\r\nTOP=1935\r\nleft=8100\r\n");
   EXPECT_EQ(Read("Top"), "1935");
   EXPECT_EQ(Read("Left"), "8100");
 }
 
 TEST_F(ProfileStringTest, AnEmptyValueReadsAsTheDefault) {
-  Spit(file_, "[Tavik's Ozzlebeck]\r\nLeft=\r\nTop=  \r\n");
+  WriteFile(file_, "[Tavik's Ozzlebeck]\r\nLeft=\r\nTop=  \r\n");
   EXPECT_EQ(Read("Left", "d"), "d");
   EXPECT_EQ(Read("Top", "d"), "d");
 }
 
 TEST_F(ProfileStringTest, ReadsAtMost2047Characters) {
-  Spit(file_, "[Tavik's Ozzlebeck]\r\nTop=" + std::string(3000, '7') + "\r\n");
+  WriteFile(file_, "[Tavik's Ozzlebeck]\r\nTop=" + std::string(3000, '7') + "\r\n");
   EXPECT_EQ(Read("Top"), std::string(2047, '7'));
 }
 

@@ -133,16 +133,14 @@ class GuardedArithmeticTest : public ::testing::TestWithParam<ArithmeticCase> {}
 
 TEST_P(GuardedArithmeticTest, OverflowIsAFailure) {
   const auto& c = GetParam();
-  if (c.addOverflows) {
+  if (c.addOverflows)
     EXPECT_THROW(runtime::Add32(c.a, c.b), Failure);
-  } else {
+  else
     EXPECT_EQ(runtime::Add32(c.a, c.b), std::int64_t{c.a} + c.b);
-  }
-  if (c.subOverflows) {
+  if (c.subOverflows)
     EXPECT_THROW(runtime::Sub32(c.a, c.b), Failure);
-  } else {
+  else
     EXPECT_EQ(runtime::Sub32(c.a, c.b), std::int64_t{c.a} - c.b);
-  }
 }
 
 constexpr std::int32_t kMax = std::numeric_limits<std::int32_t>::max();

@@ -5,13 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "bmp_builder.h"
 #include "platform/conversions.h"
 #include "platform/form.h"
 #include "platform/headless/headless.h"
@@ -20,6 +20,7 @@
 
 namespace {
 
+using ::PrintTo;
 using platform::DisplayScale;
 
 // ---- Reading the scale --------------------------------------------------------------------
@@ -29,8 +30,6 @@ struct DpiCase {
   std::string resources;
   std::optional<double> dpi;
 };
-
-void PrintTo(const DpiCase& c, std::ostream* out) { *out << c.name; }
 
 class XftDpiTest : public ::testing::TestWithParam<DpiCase> {};
 
@@ -64,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(
         DpiCase{"Infinite", "Xft.dpi:\tinf\n", std::nullopt},
         DpiCase{"NotANumber", "Xft.dpi:\tnan\n", std::nullopt},
         DpiCase{"GarbageLastHidesAnEarlierValue", "Xft.dpi:\t192\nXft.dpi:\tbig\n", std::nullopt}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ParamName);
 
 struct ScaleCase {
   const char* name;
@@ -72,8 +71,6 @@ struct ScaleCase {
   const char* resources;
   int quarters;
 };
-
-void PrintTo(const ScaleCase& c, std::ostream* out) { *out << c.name; }
 
 class DesktopScaleTest : public ::testing::TestWithParam<ScaleCase> {};
 
@@ -110,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ScaleCase{"OverrideWithUnitIsIgnored", "2x", "Xft.dpi:\t144\n", 6},
                       ScaleCase{"EmptyOverrideIsIgnored", "", "Xft.dpi:\t192\n", 8},
                       ScaleCase{"NotANumberOverrideIsIgnored", "nan", "Xft.dpi:\t192\n", 8}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ParamName);
 
 // ---- Conversions --------------------------------------------------------------------------
 
@@ -241,6 +238,13 @@ runtime::FormDesign DiscDesign() {
 
 COLORREF DisplayPixel(const runtime::Form& form, int x, int y) { return form.DisplayRow(y)[x]; }
 
+// Whether display pixel (x, y) lies in one of the rectangles of `shape`.
+bool InShape(const std::vector<runtime::PixelRect>& shape, int x, int y) {
+  return std::ranges::any_of(shape, [&](const runtime::PixelRect& r) {
+    return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
+  });
+}
+
 // The region the trimmer builds: every client pixel that differs from the key colour.
 std::vector<RECT> KeyCut(runtime::Form& form) {
   form.hWnd();
@@ -252,17 +256,20 @@ std::vector<RECT> KeyCut(runtime::Form& form) {
   return rects;
 }
 
+// At each scale, a form showing DiscDesign().
 class DisplayImageTest : public HeadlessTest, public ::testing::WithParamInterface<int> {
  protected:
+  void SetUp() override {
+    HeadlessTest::SetUp();
+    headless::SetDisplayScale(Scale());
+  }
   DisplayScale Scale() const { return DisplayScale::FromQuarters(GetParam()); }
+  runtime::Form form{DiscDesign()};
 };
 
 // The display image is the picture drawn at the scale, not the 96-dpi picture enlarged, while
 // Point and the client size stay in 96-dpi pixels.
 TEST_P(DisplayImageTest, ShowsThePictureDrawnAtTheScale) {
-  headless::SetDisplayScale(Scale());
-  const runtime::FormDesign design = DiscDesign();
-  runtime::Form form(design);
   form.hWnd();
   ASSERT_EQ(form.Scale(), Scale());
   EXPECT_EQ(form.ClientWidthPixels(), 30);
@@ -285,24 +292,21 @@ TEST_P(DisplayImageTest, ShowsThePictureDrawnAtTheScale) {
 
 // Without a picture for the scale (or with one of the wrong size) the picture is enlarged.
 TEST_P(DisplayImageTest, EnlargesThePictureWithoutOneDrawnAtTheScale) {
-  headless::SetDisplayScale(Scale());
   for (const bool wrongSize : {false, true}) {
     runtime::FormDesign design = DiscDesign();
     if (wrongSize) {
+      const int width = Scale().ToDisplay(30) - 1, height = Scale().ToDisplay(24);
       ScaledBmps()[static_cast<std::size_t>(GetParam())] =
-          MakeBmp(Scale().ToDisplay(30) - 1, Scale().ToDisplay(24),
-                  std::vector<COLORREF>(
-                      static_cast<std::size_t>((Scale().ToDisplay(30) - 1) * Scale().ToDisplay(24)),
-                      kFace));
+          MakeBmp(width, height, std::vector<COLORREF>(width * height, kFace));
     } else {
       design.scaledPicture = nullptr;
     }
-    runtime::Form form(std::move(design));
-    form.hWnd();
-    for (int y = 0; y < form.DisplayHeightPixels(); ++y)
-      for (int x = 0; x < form.DisplayWidthPixels(); ++x)
-        ASSERT_EQ(DisplayPixel(form, x, y),
-                  form.SurfacePixel(Scale().ToLogical(x), Scale().ToLogical(y)))
+    runtime::Form enlarged(std::move(design));
+    enlarged.hWnd();
+    for (int y = 0; y < enlarged.DisplayHeightPixels(); ++y)
+      for (int x = 0; x < enlarged.DisplayWidthPixels(); ++x)
+        ASSERT_EQ(DisplayPixel(enlarged, x, y),
+                  enlarged.SurfacePixel(Scale().ToLogical(x), Scale().ToLogical(y)))
             << "at " << x << ", " << y << (wrongSize ? " (wrong size)" : " (none)");
   }
 }
@@ -311,10 +315,7 @@ TEST_P(DisplayImageTest, EnlargesThePictureWithoutOneDrawnAtTheScale) {
 // half a 96-dpi pixel of the circle's centre, measured at the scale. The changed area is handed
 // to the backend in display pixels.
 TEST_P(DisplayImageTest, CirclesAreRasterisedAtDisplayPixels) {
-  headless::SetDisplayScale(Scale());
-  runtime::Form form(DiscDesign());
-  std::array<runtime::PixelRect, runtime::Form::kMaxDirty> dirty;
-  form.TakeDirty(dirty);
+  TakeDirty(form);
   form.SetFillColor(kEye);
   form.Circle(14.0f, 11.5f, 5.0f, kEye);
 
@@ -331,11 +332,7 @@ TEST_P(DisplayImageTest, CirclesAreRasterisedAtDisplayPixels) {
       }
     }
   }
-  ASSERT_EQ(form.TakeDirty(dirty), 1);
-  EXPECT_EQ(dirty[0].left, expected.left);
-  EXPECT_EQ(dirty[0].top, expected.top);
-  EXPECT_EQ(dirty[0].right, expected.right);
-  EXPECT_EQ(dirty[0].bottom, expected.bottom);
+  EXPECT_EQ(TakeDirty(form), std::vector{expected});
   // The program's own image is drawn in its pixels as ever.
   EXPECT_EQ(form.Point(14, 6), kEye);
   EXPECT_EQ(form.Point(14, 5), kFace);
@@ -345,50 +342,39 @@ TEST_P(DisplayImageTest, CirclesAreRasterisedAtDisplayPixels) {
 // without its key colour: no key-colour fringe and no face pixel cut away, along the client's
 // edge too.
 TEST_P(DisplayImageTest, ShapeFollowsThePictureDrawnAtTheScale) {
-  headless::SetDisplayScale(Scale());
-  runtime::Form form(DiscDesign());
   const std::vector<RECT> region = KeyCut(form);
   const std::vector<runtime::PixelRect> shape = form.DisplayShape(region);
-  std::vector<char> shown(static_cast<std::size_t>(form.DisplayWidthPixels()) *
-                          form.DisplayHeightPixels());
-  for (const runtime::PixelRect& r : shape) {
-    ASSERT_EQ(r.bottom, r.top + 1);
-    for (int x = r.left; x < r.right; ++x)
-      shown[static_cast<std::size_t>(r.top * form.DisplayWidthPixels() + x)] = 1;
-  }
-  for (int y = 0; y < form.DisplayHeightPixels(); ++y) {
-    for (int x = 0; x < form.DisplayWidthPixels(); ++x) {
-      const bool face = DisplayPixel(form, x, y) != kKey;
-      ASSERT_EQ(shown[static_cast<std::size_t>(y * form.DisplayWidthPixels() + x)] != 0, face)
+  const int width = form.DisplayWidthPixels(), height = form.DisplayHeightPixels();
+  for (const runtime::PixelRect& r : shape)
+    ASSERT_TRUE(r.bottom == r.top + 1 && r.top >= 0 && r.top < height && r.left >= 0 &&
+                r.right <= width)
+        << ::testing::PrintToString(r);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      ASSERT_EQ(InShape(shape, x, y), DisplayPixel(form, x, y) != kKey)
           << "display pixel " << x << ", " << y;
-    }
-  }
 }
 
 // Away from the region's edge the region alone decides: a rectangle cut out of the middle of
 // the face stays cut, and a pixel of the key colour deep inside the region stays shown.
 TEST_P(DisplayImageTest, ShapeAwayFromTheEdgeFollowsTheRegion) {
-  headless::SetDisplayScale(Scale());
-  runtime::Form form(DiscDesign());
   form.hWnd();
   const std::vector<RECT> region = {{5, 3, 25, 9}, {5, 12, 25, 20}};  // rows 9..11 cut
   const std::vector<runtime::PixelRect> shape = form.DisplayShape(region);
+  // Whether the display pixel at 96-dpi pixel (x, y) is shown.
   auto inShape = [&](int x, int y) {
-    for (const runtime::PixelRect& r : shape)
-      if (x >= r.left && x < r.right && y >= r.top && y < r.bottom) return true;
-    return false;
+    return InShape(shape, Scale().ToDisplay(x), Scale().ToDisplay(y));
   };
-  const DisplayScale& scale = Scale();
   // Middle of the cut row 10, of the kept rows 6 and 16, all in the face.
-  EXPECT_FALSE(inShape(scale.ToDisplay(14), scale.ToDisplay(10)));
-  EXPECT_TRUE(inShape(scale.ToDisplay(14), scale.ToDisplay(6)));
-  EXPECT_TRUE(inShape(scale.ToDisplay(14), scale.ToDisplay(16)));
+  EXPECT_FALSE(inShape(14, 10));
+  EXPECT_TRUE(inShape(14, 6));
+  EXPECT_TRUE(inShape(14, 16));
   // Left of the region (column 2) is face, but far from the region: cut.
   ASSERT_EQ(form.Point(2, 16), kFace);
-  EXPECT_FALSE(inShape(scale.ToDisplay(2), scale.ToDisplay(16)));
+  EXPECT_FALSE(inShape(2, 16));
   // (23, 4) is of the key colour, but inside the region, away from its edge: shown.
   ASSERT_EQ(form.Point(23, 4), kKey);
-  EXPECT_TRUE(inShape(scale.ToDisplay(23), scale.ToDisplay(4)));
+  EXPECT_TRUE(inShape(23, 4));
 }
 
 INSTANTIATE_TEST_SUITE_P(Scales, DisplayImageTest, ::testing::Range(5, 13),

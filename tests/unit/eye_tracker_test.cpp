@@ -35,7 +35,7 @@ class EyeTrackerTest : public HeadlessTest {
  protected:
   // Places the window (outer top-left, screen pixels) and the cursor, then fires one tick.
   void Tick(int left, int top, int cursorX, int cursorY) {
-    SetWindowPos(watch.hWnd(), nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    MoveWindowTo(watch.hWnd(), left, top);
     headless::SetCursor(cursorX, cursorY);
     headless::FireTimers();
   }
@@ -64,23 +64,20 @@ TEST_P(EyeTrackerCases, PupilsLeanTowardsTheCursor) {
   EXPECT_GE(right.pixels, kFilledPupilPixels) << "the right pupil is not filled";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Places, EyeTrackerCases,
-    ::testing::Values(PupilCase{"OnLeftEyeCentre", 100, 200, 132, 272, {32, 72}, {80, 72}},
-                      PupilCase{"FarRight", 100, 200, 5000, 272, {34, 72}, {84, 72}},
-                      PupilCase{"FarLeft", 100, 200, -5000, 272, {30, 72}, {80, 72}},
-                      PupilCase{"DirectlyAboveLeftEye",
-                                100,
-                                200,
-                                132,
-                                0,
-                                {32, 70},
-                                {82 - 2 * 50 / std::hypot(50.0, 272.0),
-                                 72 - 2 * 272 / std::hypot(50.0, 272.0)}},
-                      PupilCase{"FarBelow", 100, 200, 157, 5000, {32, 74}, {82, 74}},
-                      PupilCase{"BetweenTheEyes", 100, 200, 157, 272, {34, 72}, {80, 72}},
-                      PupilCase{"NegativeWindowPlace", -60, -40, 4000, 32, {34, 72}, {84, 72}}),
-    [](const auto& info) { return std::string(info.param.name); });
+// From the right eye, a cursor right above the left one lies 50 px left and 272 px up.
+const double kUpLeft = std::hypot(50.0, 272.0);
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Places, EyeTrackerCases, ::testing::Values(
+    PupilCase{"OnLeftEyeCentre", 100, 200, 132, 272, {32, 72}, {80, 72}},
+    PupilCase{"FarRight", 100, 200, 5000, 272, {34, 72}, {84, 72}},
+    PupilCase{"FarLeft", 100, 200, -5000, 272, {30, 72}, {80, 72}},
+    PupilCase{"DirectlyAboveLeftEye", 100, 200, 132, 0, {32, 70},
+              {82 - 2 * 50 / kUpLeft, 72 - 2 * 272 / kUpLeft}},
+    PupilCase{"FarBelow", 100, 200, 157, 5000, {32, 74}, {82, 74}},
+    PupilCase{"BetweenTheEyes", 100, 200, 157, 272, {34, 72}, {80, 72}},
+    PupilCase{"NegativeWindowPlace", -60, -40, 4000, 32, {34, 72}, {84, 72}}), ParamName);
+// clang-format on
 
 TEST_F(EyeTrackerTest, CursorOnAnEyeCentreGivesZeroDirection) {
   Tick(100, 200, 132, 272);
@@ -179,12 +176,11 @@ TEST_F(EyeTrackerTest, ExtremeCursorAndWindowLeaveTwoWholeEyes) {
 
 TEST_F(EyeTrackerTest, ATickThatMovesNoPupilChangesNoPixel) {
   Tick(100, 200, 5000, 272);
-  std::array<runtime::PixelRect, runtime::Form::kMaxDirty> dirty;
-  watch.TakeDirty(dirty);
+  TakeDirty(watch);
   Tick(100, 200, 5001, 272);  // same directions to the pixel
-  EXPECT_EQ(watch.TakeDirty(dirty), 0);
+  EXPECT_EQ(TakeDirty(watch).size(), 0u);
   Tick(100, 200, -5000, 272);  // both pupils swing left: two separate eye areas
-  EXPECT_EQ(watch.TakeDirty(dirty), 2);
+  EXPECT_EQ(TakeDirty(watch).size(), 2u);
 }
 
 }  // namespace

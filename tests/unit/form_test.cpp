@@ -3,11 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cstdint>
 #include <vector>
 
-#include "bmp_builder.h"
 #include "platform/errors.h"
 #include "platform/headless/headless.h"
 #include "test_support.h"
@@ -30,10 +28,12 @@ runtime::FormDesign SmallDesign() {
   return design;
 }
 
-class FormTest : public HeadlessTest {};
+class FormTest : public HeadlessTest {
+ protected:
+  runtime::Form form{SmallDesign()};
+};
 
 TEST_F(FormTest, PointReadsPictureThenBackgroundAndMinusOneOutside) {
-  runtime::Form form(SmallDesign());
   EXPECT_EQ(form.Point(0, 0), kGrey);
   EXPECT_EQ(form.Point(19, 9), kGrey);
   EXPECT_EQ(form.Point(20, 9), 0x00FFFFFFu);
@@ -43,7 +43,6 @@ TEST_F(FormTest, PointReadsPictureThenBackgroundAndMinusOneOutside) {
 }
 
 TEST_F(FormTest, FirstAccessLoadsOnce) {
-  runtime::Form form(SmallDesign());
   EXPECT_FALSE(form.IsLoaded());
   form.ScaleMode();
   form.hWnd();
@@ -58,7 +57,6 @@ struct CirclePixel {
 };
 
 TEST_F(FormTest, CircleHasOutlineInItsColourAndSolidFill) {
-  runtime::Form form(SmallDesign());
   form.SetFillColor(kBlue);
   form.Circle(20, 15, 5, kRed);
   const std::array<CirclePixel, 8> pixels = {{
@@ -77,7 +75,6 @@ TEST_F(FormTest, CircleHasOutlineInItsColourAndSolidFill) {
 }
 
 TEST_F(FormTest, CircleIsSymmetricAboutItsCentre) {
-  runtime::Form form(SmallDesign());
   form.SetFillColor(kBlue);
   form.Circle(20, 15, 7, kBlue);
   for (int dy = -9; dy <= 9; ++dy)
@@ -88,7 +85,6 @@ TEST_F(FormTest, CircleIsSymmetricAboutItsCentre) {
 }
 
 TEST_F(FormTest, DrawingWithAutoRedrawOffLeavesThePersistentImageAlone) {
-  runtime::Form form(SmallDesign());
   form.SetFillColor(kRed);
   form.Circle(5, 5, 2, kRed);
   EXPECT_EQ(form.Point(5, 5), kRed);  // the surface shows it
@@ -101,7 +97,6 @@ TEST_F(FormTest, DrawingWithAutoRedrawOffLeavesThePersistentImageAlone) {
 }
 
 TEST_F(FormTest, ScaleModeChangesUnitsOfPointAndScaleSize) {
-  runtime::Form form(SmallDesign());
   EXPECT_EQ(form.ScaleWidth(), 40);
   EXPECT_EQ(form.ScaleHeight(), 30);
   form.SetScaleMode(runtime::vbTwips);
@@ -113,27 +108,20 @@ TEST_F(FormTest, ScaleModeChangesUnitsOfPointAndScaleSize) {
 }
 
 TEST_F(FormTest, OnlyPixelsThatChangeAreReportedDirty) {
-  runtime::Form form(SmallDesign());
-  std::array<runtime::PixelRect, runtime::Form::kMaxDirty> dirty;
   form.SetFillColor(kRed);
   form.Circle(10, 10, 3, kRed);
-  ASSERT_EQ(form.TakeDirty(dirty), 1);
-  EXPECT_EQ(dirty[0].left, 7);
-  EXPECT_EQ(dirty[0].right, 14);
-  EXPECT_EQ(dirty[0].top, 7);
-  EXPECT_EQ(dirty[0].bottom, 14);
+  EXPECT_EQ(TakeDirty(form), (std::vector<runtime::PixelRect>{{7, 7, 14, 14}}));
   form.Circle(10, 10, 3, kRed);  // the same again changes nothing
-  EXPECT_EQ(form.TakeDirty(dirty), 0);
+  EXPECT_EQ(TakeDirty(form).size(), 0u);
   form.Circle(5, 5, 1, kBlue);
   form.Circle(35, 25, 1, kBlue);
-  EXPECT_EQ(form.TakeDirty(dirty), 2);  // two separate areas, not their union
+  EXPECT_EQ(TakeDirty(form).size(), 2u);  // two separate areas, not their union
 }
 
 // A backend copies only the areas TakeDirty gives. Whatever a round draws (more separate areas
 // than it hands out, areas that overlap, drawings that undo each other), the copy must then
 // show exactly the surface.
 TEST_F(FormTest, TheDirtyAreasCoverEveryChangedPixel) {
-  runtime::Form form(SmallDesign());
   form.hWnd();  // loaded: the surface exists
   const int width = form.ClientWidthPixels(), height = form.ClientHeightPixels();
   std::vector<COLORREF> shown(static_cast<std::size_t>(width) * height);
@@ -147,39 +135,26 @@ TEST_F(FormTest, TheDirtyAreasCoverEveryChangedPixel) {
   };
   // Seven areas apart from each other (more than kMaxDirty), then overlapping ones, then a
   // round whose first and last drawings are far apart and another that ends as it began.
+  // clang-format off
   const std::vector<std::vector<Dot>> rounds = {
-      {{3, 3, 1, kRed},
-       {33, 26, 1, kRed},
-       {11, 3, 1, kRed},
-       {19, 3, 1, kRed},
-       {27, 3, 1, kRed},
-       {3, 26, 1, kRed},
-       {17, 17, 1, kRed}},
-      {{10, 10, 3, kBlue},
-       {13, 12, 3, kRed},
-       {30, 20, 2, kBlue},
-       {5, 25, 2, kBlue},
-       {36, 4, 2, kBlue},
-       {20, 27, 1, kBlue}},
-      {{2, 14, 1, kBlue},
-       {37, 14, 1, kBlue},
-       {20, 2, 1, kBlue},
-       {20, 27, 1, kRed},
-       {8, 20, 1, kRed},
-       {31, 9, 1, kRed}},
+      {{3, 3, 1, kRed}, {33, 26, 1, kRed}, {11, 3, 1, kRed}, {19, 3, 1, kRed}, {27, 3, 1, kRed},
+       {3, 26, 1, kRed}, {17, 17, 1, kRed}},
+      {{10, 10, 3, kBlue}, {13, 12, 3, kRed}, {30, 20, 2, kBlue}, {5, 25, 2, kBlue},
+       {36, 4, 2, kBlue}, {20, 27, 1, kBlue}},
+      {{2, 14, 1, kBlue}, {37, 14, 1, kBlue}, {20, 2, 1, kBlue}, {20, 27, 1, kRed},
+       {8, 20, 1, kRed}, {31, 9, 1, kRed}},
       {{25, 15, 2, kGrey}, {25, 15, 2, kRed}, {3, 3, 1, kBlue}},
   };
-  std::array<runtime::PixelRect, runtime::Form::kMaxDirty> dirty;
+  // clang-format on
   for (std::size_t round = 0; round < rounds.size(); ++round) {
     for (const Dot& dot : rounds[round]) {
       form.SetFillColor(dot.colour);
       form.Circle(dot.x, dot.y, dot.radius, dot.colour);
     }
-    const int count = form.TakeDirty(dirty);
-    ASSERT_LE(count, runtime::Form::kMaxDirty);
-    for (int i = 0; i < count; ++i) {
-      const runtime::PixelRect& r = dirty[static_cast<std::size_t>(i)];
-      ASSERT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= width && r.bottom <= height) << i;
+    const std::vector<runtime::PixelRect> areas = TakeDirty(form);
+    for (const runtime::PixelRect& r : areas) {
+      ASSERT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= width && r.bottom <= height)
+          << ::testing::PrintToString(r);
       for (int y = r.top; y < r.bottom; ++y)
         for (int x = r.left; x < r.right; ++x)
           shown[static_cast<std::size_t>(y) * width + x] = form.SurfacePixel(x, y);
@@ -189,12 +164,11 @@ TEST_F(FormTest, TheDirtyAreasCoverEveryChangedPixel) {
       for (int x = 0; x < width; ++x)
         if (shown[static_cast<std::size_t>(y) * width + x] != form.SurfacePixel(x, y)) ++stale;
     EXPECT_EQ(stale, 0) << "round " << round << ": " << stale << " changed pixels lie outside the "
-                        << count << " dirty areas";
+                        << areas.size() << " dirty areas";
   }
 }
 
 TEST_F(FormTest, PositionIsTwipsOfTheWindowsPixels) {
-  runtime::Form form(SmallDesign());
   form.SetLeft(1500);
   form.SetTop(750);
   EXPECT_EQ(form.Left(), 1500);

@@ -12,6 +12,8 @@
 
 namespace {
 
+using ::PrintTo;
+
 constexpr int kStill = platform::RestGate::kStillTicks;
 constexpr int kLeft = 413, kTop = 227;
 constexpr int kCursorX = 1187, kCursorY = 301;
@@ -20,7 +22,7 @@ class RestTest : public HeadlessTest {
  protected:
   void SetUp() override {
     HeadlessTest::SetUp();
-    SetWindowPos(watch.hWnd(), nullptr, kLeft, kTop, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    MoveWindowTo(watch.hWnd(), kLeft, kTop);
     headless::SetCursor(kCursorX, kCursorY);
   }
 
@@ -64,8 +66,6 @@ struct Change {
   bool turnsPupils = false;  // the tracker looks from the new place (it uses no window size)
 };
 
-void PrintTo(const Change& change, std::ostream* out) { *out << change.name; }
-
 class RestChangeTest : public RestTest, public testing::WithParamInterface<Change> {};
 
 TEST_P(RestChangeTest, WhatWakesTheLoop) {
@@ -85,51 +85,36 @@ TEST_P(RestChangeTest, WhatWakesTheLoop) {
   }
 }
 
-void MoveWindow(fMouseWatch& w, int left, int top) {
-  SetWindowPos(w.hWnd(), nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-}
-
 void MoveCursor(int dx, int dy) { headless::SetCursor(kCursorX + dx, kCursorY + dy); }
 
+constexpr int kAll = kStill + 1;  // ticks from a change to rest when nothing else changes
+
+// clang-format off
 const Change kChanges[] = {
-    {"CursorOnePixelRight", [](fMouseWatch&) { MoveCursor(1, 0); }, true, kStill + 1, true},
-    {"CursorOnePixelUp", [](fMouseWatch&) { MoveCursor(0, -1); }, true, kStill + 1, true},
+    {"CursorOnePixelRight", [](fMouseWatch&) { MoveCursor(1, 0); }, true, kAll, true},
+    {"CursorOnePixelUp", [](fMouseWatch&) { MoveCursor(0, -1); }, true, kAll, true},
     {"CursorSetWhereItIs", [](fMouseWatch&) { MoveCursor(0, 0); }, false, 0},
     // Seen going away: the loop cannot know it came back without asking, so it asks.
-    {"CursorAwayAndBack",
-     [](fMouseWatch&) {
-       MoveCursor(-40, 0);
-       MoveCursor(0, 0);
-     },
-     true, 1},
-    {"WindowOnePixelLeft", [](fMouseWatch& w) { MoveWindow(w, kLeft - 1, kTop); }, true, kStill + 1,
-     true},
-    {"WindowOnePixelDown", [](fMouseWatch& w) { MoveWindow(w, kLeft, kTop + 1); }, true, kStill + 1,
-     true},
-    {"WindowResized",
-     [](fMouseWatch& w) {
-       SetWindowPos(w.hWnd(), nullptr, 0, 0, 133, 159, SWP_NOMOVE | SWP_NOZORDER);
-     },
-     true, kStill + 1},
-    {"WindowMovedWhereItIs", [](fMouseWatch& w) { MoveWindow(w, kLeft, kTop); }, false, 0},
-    {"WindowMadeTopMost",
-     [](fMouseWatch& w) {
-       SetWindowPos(w.hWnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-     },
-     false, 0},
-    {"AnotherWindowMoved",
-     [](fMouseWatch&) {
+    {"CursorAwayAndBack", [](fMouseWatch&) { MoveCursor(-40, 0); MoveCursor(0, 0); }, true, 1},
+    {"WindowOnePixelLeft", [](fMouseWatch& w) { MoveWindowTo(w.hWnd(), kLeft - 1, kTop); }, true,
+     kAll, true},
+    {"WindowOnePixelDown", [](fMouseWatch& w) { MoveWindowTo(w.hWnd(), kLeft, kTop + 1); }, true,
+     kAll, true},
+    {"WindowResized", [](fMouseWatch& w) {
+       SetWindowPos(w.hWnd(), nullptr, 0, 0, 133, 159, SWP_NOMOVE | SWP_NOZORDER); }, true, kAll},
+    {"WindowMovedWhereItIs", [](fMouseWatch& w) { MoveWindowTo(w.hWnd(), kLeft, kTop); }, false, 0},
+    {"WindowMadeTopMost", [](fMouseWatch& w) {
+       SetWindowPos(w.hWnd(), HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE); }, false, 0},
+    {"AnotherWindowMoved", [](fMouseWatch&) {
        runtime::FormDesign design;
        design.clientWidthTwips = 300;
        design.clientHeightTwips = 300;
        runtime::Form other(design);
-       SetWindowPos(other.hWnd(), nullptr, 50, 60, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
-     },
-     false, 0},
+       MoveWindowTo(other.hWnd(), 50, 60); }, false, 0},
     {"ExposeOrScreenChange", [](fMouseWatch&) { headless::Wake(); }, true, 1},
 };
+// clang-format on
 
-INSTANTIATE_TEST_SUITE_P(Changes, RestChangeTest, testing::ValuesIn(kChanges),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Changes, RestChangeTest, testing::ValuesIn(kChanges), ParamName);
 
 }  // namespace

@@ -5,14 +5,11 @@
 // any folder), on the headless backend and the POSIX layer beneath it.
 #include "platform/settings_place.h"
 
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -22,75 +19,40 @@
 namespace {
 
 namespace fs = std::filesystem;
+using ::PrintTo;
 
-constexpr uid_t kNobody = 65534;
-constexpr gid_t kNoGroup = 65534;
 constexpr const char* kSection = "Tavik's Ozzlebeck";
-
-void Write(const std::string& path, const std::string& text, mode_t mode = 0644) {
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-  }
-  chmod(path.c_str(), mode);
-}
 
 // Hands the whole tree to the user the children run as.
 void GiveAway(const fs::path& root) {
   if (geteuid() != 0) return;
-  lchown(root.c_str(), kNobody, kNoGroup);
+  const std::optional<Account> nobody = Nobody();
+  ASSERT_TRUE(nobody.has_value()) << "no user nobody to run as";
+  lchown(root.c_str(), nobody->uid, nobody->gid);
   for (const auto& entry : fs::recursive_directory_iterator(root))
-    lchown(entry.path().c_str(), kNobody, kNoGroup);
-}
-
-// Runs `job` in a child process as an ordinary user (or as this process's user when
-// `keepUser`), with the environment variables given (nullptr: unset); returns what it returned,
-// or nothing if the child failed.
-std::optional<std::string> RunAsUser(
-    const std::vector<std::pair<const char*, const char*>>& environment,
-    const std::function<std::string()>& job, bool keepUser = false) {
-  int fds[2];
-  if (pipe(fds) != 0) return std::nullopt;
-  const pid_t child = fork();
-  if (child < 0) return std::nullopt;
-  if (child == 0) {
-    close(fds[0]);
-    if (!keepUser && geteuid() == 0 &&
-        (setgroups(0, nullptr) != 0 || setresgid(kNoGroup, kNoGroup, kNoGroup) != 0 ||
-         setresuid(kNobody, kNobody, kNobody) != 0))
-      _exit(2);
-    for (const auto& [name, value] : environment) {
-      if (value != nullptr)
-        setenv(name, value, 1);
-      else
-        unsetenv(name);
-    }
-    const std::string result = job();
-    const bool written =
-        write(fds[1], result.data(), result.size()) == static_cast<ssize_t>(result.size());
-    _exit(written ? 0 : 3);
-  }
-  close(fds[1]);
-  std::string result;
-  char buffer[4096];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
-    result.append(buffer, static_cast<std::size_t>(n));
-  close(fds[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-  return result;
+    lchown(entry.path().c_str(), nobody->uid, nobody->gid);
 }
 
 // What start-up would make of a program at `exe`: "IniFile|IniDefaultFile".
 std::string NamesFor(const std::string& exe, bool systemInstall = false) {
-  headless::Reset();
-  Commands::Reset();
+  ResetProgramState();
   Commands::SystemInstall = systemInstall;
   headless::SetExecutablePath(exe);
   Commands::InitEnvironment();
   Commands::InitProfile();
   return Commands::IniFile + "|" + Commands::IniDefaultFile;
+}
+
+// Reads, a double-click's two writes, and the reads of the next start, in one child.
+std::string SaveAndReadBack(const std::string& exe, bool systemInstall = false) {
+  NamesFor(exe, systemInstall);
+  std::string seen = Commands::ReadProfileString(kSection, "Top", Commands::IniFile, "") + "," +
+                     Commands::ReadProfileString(kSection, "Left", Commands::IniFile, "");
+  Commands::WriteProfileString(kSection, "Top", "765", Commands::IniFile);
+  Commands::WriteProfileString(kSection, "Left", "1515", Commands::IniFile);
+  NamesFor(exe, systemInstall);
+  return seen + "|" + Commands::ReadProfileString(kSection, "Top", Commands::IniFile, "") + "," +
+         Commands::ReadProfileString(kSection, "Left", Commands::IniFile, "");
 }
 
 // A program folder with the program's name in it, a home and a config folder, all the
@@ -99,9 +61,7 @@ class SettingsPlaceTest : public HeadlessTest {
  protected:
   void SetUp() override {
     HeadlessTest::SetUp();
-    fs::create_directories(program_);
-    fs::create_directories(home_);
-    fs::create_directories(config_);
+    for (const fs::path& folder : {program_, home_, config_}) fs::create_directories(folder);
   }
 
   // Gives the tree away, then locks what the case locks.
@@ -110,9 +70,23 @@ class SettingsPlaceTest : public HeadlessTest {
     chmod(program_.c_str(), programFolderMode);
   }
 
+  // The names start-up chooses, in a child with XDG_CONFIG_HOME `xdg` (nullptr: unset).
   std::optional<std::string> Names(const char* xdg) {
-    return RunAsUser({{"XDG_CONFIG_HOME", xdg}, {"HOME", home_.c_str()}},
-                     [&] { return NamesFor(exe_); });
+    return RunInChild([&] {
+      xdg != nullptr ? setenv("XDG_CONFIG_HOME", xdg, 1) : unsetenv("XDG_CONFIG_HOME");
+      setenv("HOME", home_.c_str(), 1);
+      return NamesFor(exe_);
+    });
+  }
+
+  // SaveAndReadBack in a child whose XDG_CONFIG_HOME is the test's config folder.
+  std::optional<std::string> SavedAndReadBack(bool keepUser = false, bool systemInstall = false) {
+    return RunInChild(
+        [&] {
+          setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
+          return SaveAndReadBack(exe_, systemInstall);
+        },
+        keepUser);
   }
 
   std::string Beside() const { return (program_ / "ozzlebeck.ini").string(); }
@@ -132,21 +106,14 @@ struct PlaceCase {
   bool besideServes;               // the file beside the program is the settings file
 };
 
-void PrintTo(const PlaceCase& c, std::ostream* out) { *out << c.name; }
-
 class SettingsPlaceChoiceTest : public SettingsPlaceTest,
                                 public ::testing::WithParamInterface<PlaceCase> {};
 
 TEST_P(SettingsPlaceChoiceTest, TheFileBesideTheProgramWhileItCanBeWritten) {
   const PlaceCase& c = GetParam();
-  if (c.fileMode) Write(Beside(), "[Tavik's Ozzlebeck]\r\nTop=15\r\n", *c.fileMode);
+  if (c.fileMode) WriteFile(Beside(), "[Tavik's Ozzlebeck]\r\nTop=15\r\n", *c.fileMode);
   Prepare(c.folderMode);
-  const std::optional<std::string> names = Names(config_.c_str());
-  ASSERT_TRUE(names.has_value());
-  if (c.besideServes)
-    EXPECT_EQ(*names, Beside() + "|");
-  else
-    EXPECT_EQ(*names, Own() + "|" + Beside());
+  EXPECT_EQ(Names(config_.c_str()), c.besideServes ? Beside() + "|" : Own() + "|" + Beside());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -159,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PlaceCase{"ReadOnlyFolderWithFile", 0555, 0644, false},
                       PlaceCase{"ReadOnlyFileInWritableFolder", 0755, 0444, false},
                       PlaceCase{"FolderWithoutSearchRight", 0655, 0644, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ParamName);
 
 struct ConfigCase {
   const char* name;
@@ -167,20 +134,13 @@ struct ConfigCase {
   const char* expected;  // folder of the user's file below the test's folder
 };
 
-void PrintTo(const ConfigCase& c, std::ostream* out) { *out << c.name; }
-
 class UserFolderTest : public SettingsPlaceTest,
                        public ::testing::WithParamInterface<ConfigCase> {};
 
 TEST_P(UserFolderTest, XdgConfigHomeWhenAbsoluteElseHomeConfig) {
   Prepare(0555);
-  const std::string xdg = GetParam().xdg != nullptr && std::string(GetParam().xdg) == "@"
-                              ? config_.string()
-                          : GetParam().xdg != nullptr ? GetParam().xdg
-                                                      : "";
-  const std::optional<std::string> names = Names(GetParam().xdg == nullptr ? nullptr : xdg.c_str());
-  ASSERT_TRUE(names.has_value());
-  EXPECT_EQ(*names,
+  const char* xdg = GetParam().xdg;
+  EXPECT_EQ(Names(xdg != nullptr && std::string(xdg) == "@" ? config_.c_str() : xdg),
             (dir_.path() / GetParam().expected / "ozzlebeck.ini").string() + "|" + Beside());
 }
 
@@ -190,131 +150,111 @@ INSTANTIATE_TEST_SUITE_P(Cases, UserFolderTest,
                                            ConfigCase{"Empty", "", "home/.config/ozzlebeck"},
                                            ConfigCase{"Relative", "config",
                                                       "home/.config/ozzlebeck"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+std::string NamesFor(const std::string& exe, bool systemInstall = false) {
+  ResetProgramState();
+  Commands::SystemInstall = systemInstall;
 
-// Reads, a double-click's two writes, and the reads of the next start, in one child.
-std::string SaveAndReadBack(const std::string& exe, bool systemInstall = false) {
-  NamesFor(exe, systemInstall);
-  std::string seen = Commands::ReadProfileString(kSection, "Top", Commands::IniFile, "") + "," +
-                     Commands::ReadProfileString(kSection, "Left", Commands::IniFile, "");
-  Commands::WriteProfileString(kSection, "Top", "765", Commands::IniFile);
-  Commands::WriteProfileString(kSection, "Left", "1515", Commands::IniFile);
-  NamesFor(exe, systemInstall);
-  return seen + "|" + Commands::ReadProfileString(kSection, "Top", Commands::IniFile, "") + "," +
-         Commands::ReadProfileString(kSection, "Left", Commands::IniFile, "");
-}
-
-// A system-wide install: the shipped file gives the first place; the new place goes to the
-// user's own file, in a folder only the user may enter, and the shipped file stays as it was.
-TEST_F(SettingsPlaceTest, AShippedFileServesUntilTheUsersOwnTakesTheNewPlace) {
-  const std::string shipped = "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n";
-  Write(Beside(), shipped);
-  Prepare(0555);
-  const std::optional<std::string> seen =
-      RunAsUser({{"XDG_CONFIG_HOME", config_.c_str()}}, [&] { return SaveAndReadBack(exe_); });
-  ASSERT_TRUE(seen.has_value());
-  EXPECT_EQ(*seen, "1500,3000|765,1515");
-  EXPECT_EQ(ReadFile(Beside()), shipped);
-  EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n");
-  struct stat info;
-  ASSERT_EQ(stat((config_ / "ozzlebeck").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0700u);
-}
-
-// The user's own file, once there, is read instead of the shipped one.
-TEST_F(SettingsPlaceTest, TheUsersOwnFileOnceThereIsRead) {
-  Write(Beside(), "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n");
-  fs::create_directories(config_ / "ozzlebeck");
-  Write(Own(), "[Tavik's Ozzlebeck]\r\nTop=45\r\n");
-  Prepare(0555);
-  const std::optional<std::string> seen =
-      RunAsUser({{"XDG_CONFIG_HOME", config_.c_str()}}, [&] { return SaveAndReadBack(exe_); });
-  ASSERT_TRUE(seen.has_value());
-  EXPECT_EQ(*seen, "45,|765,1515");
-}
-
-// A file marked read-only in a folder the user may write is kept as it is, even by root.
-TEST_F(SettingsPlaceTest, AReadOnlyFileIsLeftAndTheUsersOwnTakesTheNewPlace) {
-  const std::string marked = "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n";
-  Write(Beside(), marked, 0444);
-  Prepare();
-  for (const bool asUser : {true, false}) {
-    if (!asUser && geteuid() != 0) continue;
-    fs::remove_all(config_ / "ozzlebeck");
-    const std::optional<std::string> seen = RunAsUser(
-        {{"XDG_CONFIG_HOME", config_.c_str()}}, [&] { return SaveAndReadBack(exe_); }, !asUser);
-    ASSERT_TRUE(seen.has_value()) << (asUser ? "as a user" : "as root");
-    EXPECT_EQ(*seen, "1500,3000|765,1515") << (asUser ? "as a user" : "as root");
-    EXPECT_EQ(ReadFile(Beside()), marked);
+  // A system-wide install: the shipped file gives the first place; the new place goes to the
+  // user's own file, in a folder only the user may enter, and the shipped file stays as it was.
+  TEST_F(SettingsPlaceTest, AShippedFileServesUntilTheUsersOwnTakesTheNewPlace) {
+    const std::string shipped = "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n";
+    WriteFile(Beside(), shipped);
+    Prepare(0555);
+    EXPECT_EQ(SavedAndReadBack(), "1500,3000|765,1515");
+    EXPECT_EQ(ReadFile(Beside()), shipped);
     EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n");
-  }
-}
-
-// Installed by a package, the program never writes beside itself, though the user (root
-// among them) could: the shipped file gives the first place, the user's own file the next.
-TEST_F(SettingsPlaceTest, ASystemInstallWritesOnlyTheUsersOwnFileEvenWhereItCouldWriteBeside) {
-  const std::string shipped = "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n";
-  Write(Beside(), shipped);
-  Prepare();
-  for (const bool asUser : {true, false}) {
-    if (!asUser && geteuid() != 0) continue;
-    const char* who = asUser ? "as a user" : "as root";
-    fs::remove_all(config_ / "ozzlebeck");
-    const std::optional<std::string> names = RunAsUser(
-        {{"XDG_CONFIG_HOME", config_.c_str()}}, [&] { return NamesFor(exe_, true); }, !asUser);
-    ASSERT_TRUE(names.has_value()) << who;
-    EXPECT_EQ(*names, Own() + "|" + Beside()) << who;
-    const std::optional<std::string> seen = RunAsUser(
-        {{"XDG_CONFIG_HOME", config_.c_str()}}, [&] { return SaveAndReadBack(exe_, true); },
-        !asUser);
-    ASSERT_TRUE(seen.has_value()) << who;
-    EXPECT_EQ(*seen, "1500,3000|765,1515") << who;
-    EXPECT_EQ(ReadFile(Beside()), shipped) << who;
-    EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n") << who;
-  }
-}
-
-// Without its own path the program has no settings file: it reads the first-run place and a
-// double-click writes nothing (not "/.ini", not ".ini" in the current folder).
-TEST_F(SettingsPlaceTest, AnUnknownOwnPathReadsAndWritesNothing) {
-  const fs::path before = fs::current_path();
-  fs::current_path(dir_.path());
-  Write(".ini", "[Tavik's Ozzlebeck]\r\nTop=1500\r\n");
-  headless::SetExecutablePathUnknown();
-  Commands::InitEnvironment();
-  Commands::InitProfile();
-  EXPECT_EQ(Commands::IniFile, "");
-  EXPECT_EQ(Commands::IniDefaultFile, "");
-  EXPECT_EQ(Commands::ReadProfileString(kSection, "Top", Commands::IniFile, ""), "");
-  if (Commands::IniFile.empty()) Commands::WriteProfileString(kSection, "Top", "765", "");
-  fs::current_path(before);
-  EXPECT_EQ(ReadFile((dir_.path() / ".ini").string()), "[Tavik's Ozzlebeck]\r\nTop=1500\r\n");
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 4);
-}
-
-// The POSIX layer itself, for what the cases above do not reach.
-TEST_F(SettingsPlaceTest, TheFileSystemDecides) {
-  fs::create_directories(dir_.path() / "open");
-  Write((dir_.path() / "open" / "target.ini").string(), "x");
-  fs::create_symlink(dir_.path() / "open" / "target.ini", program_ / "linked.ini");
-  fs::create_directories(program_ / "folder.ini");
-  Prepare(0555);
-  const std::optional<std::string> seen = RunAsUser({}, [&] {
-    std::string result;
-    for (const char* name : {"linked.ini", "folder.ini", "missing/x.ini"})
-      result += platform::SettingsFileWritable((program_ / name).string()) ? '1' : '0';
-    const std::string made = (dir_.path() / "home" / "a" / "b").string();
-    result += platform::MakeSettingsFolder(made) ? '1' : '0';
     struct stat info;
-    result +=
-        stat((dir_.path() / "home" / "a").c_str(), &info) == 0 && (info.st_mode & 07777) == 0700
-            ? '1'
-            : '0';
-    return result;
-  });
-  ASSERT_TRUE(seen.has_value());
-  // A link is written through to its target, which lies in a folder the user may write.
-  EXPECT_EQ(*seen, "10011");
-}
+    ASSERT_EQ(stat((config_ / "ozzlebeck").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0700u);
+  }
+
+  // The user's own file, once there, is read instead of the shipped one.
+  TEST_F(SettingsPlaceTest, TheUsersOwnFileOnceThereIsRead) {
+    WriteFile(Beside(), "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n");
+    fs::create_directories(config_ / "ozzlebeck");
+    WriteFile(Own(), "[Tavik's Ozzlebeck]\r\nTop=45\r\n");
+    Prepare(0555);
+    EXPECT_EQ(SavedAndReadBack(), "45,|765,1515");
+  }
+
+  // A file marked read-only in a folder the user may write is kept as it is, even by root.
+  TEST_F(SettingsPlaceTest, AReadOnlyFileIsLeftAndTheUsersOwnTakesTheNewPlace) {
+    const std::string marked = "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n";
+    WriteFile(Beside(), marked, 0444);
+    Prepare();
+    for (const bool asUser : {true, false}) {
+      if (!asUser && geteuid() != 0) continue;
+      fs::remove_all(config_ / "ozzlebeck");
+      EXPECT_EQ(SavedAndReadBack(!asUser), "1500,3000|765,1515")
+          << (asUser ? "as user" : "as root");
+      EXPECT_EQ(ReadFile(Beside()), marked);
+      EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n");
+    }
+  }
+
+  // Installed by a package, the program never writes beside itself, though the user (root
+  // among them) could: the shipped file gives the first place, the user's own file the next.
+  TEST_F(SettingsPlaceTest, ASystemInstallWritesOnlyTheUsersOwnFileEvenWhereItCouldWriteBeside) {
+    const std::string shipped = "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n";
+    WriteFile(Beside(), shipped);
+    Prepare();
+    for (const bool asUser : {true, false}) {
+      if (!asUser && geteuid() != 0) continue;
+      const char* who = asUser ? "as a user" : "as root";
+      fs::remove_all(config_ / "ozzlebeck");
+      const std::optional<std::string> names = RunInChild(
+          [&] {
+            setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
+            return NamesFor(exe_, true);
+          },
+          !asUser);
+      EXPECT_EQ(names, Own() + "|" + Beside()) << who;
+      EXPECT_EQ(SavedAndReadBack(!asUser, true), "1500,3000|765,1515") << who;
+      EXPECT_EQ(ReadFile(Beside()), shipped) << who;
+      EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n") << who;
+    }
+  }
+
+  // Without its own path the program has no settings file: it reads the first-run place and a
+  // double-click writes nothing (not "/.ini", not ".ini" in the current folder).
+  TEST_F(SettingsPlaceTest, AnUnknownOwnPathReadsAndWritesNothing) {
+    const fs::path before = fs::current_path();
+    fs::current_path(dir_.path());
+    WriteFile(".ini", "[Tavik's Ozzlebeck]\r\nTop=1500\r\n");
+    headless::SetExecutablePathUnknown();
+    Commands::InitEnvironment();
+    Commands::InitProfile();
+    EXPECT_EQ(Commands::IniFile, "");
+    EXPECT_EQ(Commands::IniDefaultFile, "");
+    EXPECT_EQ(Commands::ReadProfileString(kSection, "Top", Commands::IniFile, ""), "");
+    if (Commands::IniFile.empty()) Commands::WriteProfileString(kSection, "Top", "765", "");
+    fs::current_path(before);
+    EXPECT_EQ(ReadFile((dir_.path() / ".ini").string()), "[Tavik's Ozzlebeck]\r\nTop=1500\r\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 4);
+  }
+
+  // The POSIX layer itself, for what the cases above do not reach.
+  TEST_F(SettingsPlaceTest, TheFileSystemDecides) {
+    fs::create_directories(dir_.path() / "open");
+    WriteFile((dir_.path() / "open" / "target.ini").string(), "x");
+    fs::create_symlink(dir_.path() / "open" / "target.ini", program_ / "linked.ini");
+    fs::create_directories(program_ / "folder.ini");
+    Prepare(0555);
+    const std::optional<std::string> seen = RunInChild([&] {
+      std::string result;
+      for (const char* name : {"linked.ini", "folder.ini", "missing/x.ini"})
+        result += platform::SettingsFileWritable((program_ / name).string()) ? '1' : '0';
+      const std::string made = (dir_.path() / "home" / "a" / "b").string();
+      result += platform::MakeSettingsFolder(made) ? '1' : '0';
+      struct stat info;
+      result +=
+          stat((dir_.path() / "home" / "a").c_str(), &info) == 0 && (info.st_mode & 07777) == 0700
+              ? '1'
+              : '0';
+      return result;
+    });
+    // A link is written through to its target, which lies in a folder the user may write.
+    EXPECT_EQ(seen, "10011");
+  }
 
 }  // namespace

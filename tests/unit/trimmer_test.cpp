@@ -1,10 +1,10 @@
 // Cutting a form to its picture: which pixels end up in the window's region.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
-#include "bmp_builder.h"
 #include "platform/headless/headless.h"
 #include "platform/posix/region.h"
 #include "test_support.h"
@@ -16,21 +16,12 @@ namespace {
 
 constexpr COLORREF kWhite = 0x00FFFFFF;
 
+// What the pictures' letters stand for: 'k' the key colour (the top-left pixel's), 'n' near-black
+// (which stays visible), 'w' the background colour (which stops a row), 'A' and 'B' two others.
 COLORREF ColourOf(char c) {
-  switch (c) {
-    case 'k':
-      return 0x00000000;  // the key colour: the top-left pixel's
-    case 'A':
-      return 0x00336699;
-    case 'B':
-      return 0x00AA5500;
-    case 'n':
-      return 0x00010101;  // near-black stays visible
-    case 'w':
-      return kWhite;  // the background colour stops a row
-    default:
-      return 0x00777777;
-  }
+  const std::map<char, COLORREF> colours = {
+      {'k', 0x00000000}, {'A', 0x00336699}, {'B', 0x00AA5500}, {'n', 0x00010101}, {'w', kWhite}};
+  return colours.contains(c) ? colours.at(c) : 0x00777777;
 }
 
 // A form whose client area is exactly the picture drawn by `rows`.
@@ -94,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {"kAAkA", "AAkAA", "AAAAA"},
                  {".....", "##...", "#####"},
                  0x00000000}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ParamName);
 
 TEST_F(HeadlessTest, TrimFormWithoutPictureChangesNothing) {
   runtime::FormDesign design = DesignOf({"AA"}, kWhite);

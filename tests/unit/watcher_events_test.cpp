@@ -59,7 +59,7 @@ TEST_F(WatcherEventsTest, EyesFollowTheCursorDuringTheDrag) {
   std::vector<double> leftPupilDirections;
   headless::SetCaptionPressAction([&](HWND window) {
     for (int step = 1; step <= 3; ++step) {
-      SetWindowPos(window, nullptr, 10 * step, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+      MoveWindowTo(window, 10 * step, 0);
       headless::SetCursor(step % 2 == 0 ? 5000 : -5000, 72);
       headless::FireTimers();
       ++ticks;
@@ -77,7 +77,7 @@ TEST_F(WatcherEventsTest, DoubleClickWritesTopThenLeftAndEnds) {
   TempDir dir;
   Commands::IniSection = "Tavik's Ozzlebeck";
   Commands::IniFile = dir / "ozzlebeck.ini";
-  SetWindowPos(watch.hWnd(), nullptr, 100, 50, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  MoveWindowTo(watch.hWnd(), 100, 50);
   watch.RaiseDblClick();
   EXPECT_TRUE(headless::Ended());
   const std::string text = ReadFile(Commands::IniFile);
@@ -93,11 +93,10 @@ TEST_F(WatcherEventsTest, NothingRunsAfterTheEnd) {
   Commands::IniFile = dir / "ozzlebeck.ini";
   watch.Show();
   watch.RaiseDblClick();
-  std::array<runtime::PixelRect, runtime::Form::kMaxDirty> dirty;
-  watch.TakeDirty(dirty);
+  TakeDirty(watch);
   headless::SetCursor(-9000, -9000);
   headless::FireTimers();
-  EXPECT_EQ(watch.TakeDirty(dirty), 0);
+  EXPECT_EQ(TakeDirty(watch).size(), 0u);
 }
 
 TEST_F(WatcherEventsTest, AFailedWriteStillEnds) {
