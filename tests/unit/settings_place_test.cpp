@@ -150,111 +150,108 @@ INSTANTIATE_TEST_SUITE_P(Cases, UserFolderTest,
                                            ConfigCase{"Empty", "", "home/.config/ozzlebeck"},
                                            ConfigCase{"Relative", "config",
                                                       "home/.config/ozzlebeck"}),
-std::string NamesFor(const std::string& exe, bool systemInstall = false) {
-  ResetProgramState();
-  Commands::SystemInstall = systemInstall;
+                         ParamName);
 
-  // A system-wide install: the shipped file gives the first place; the new place goes to the
-  // user's own file, in a folder only the user may enter, and the shipped file stays as it was.
-  TEST_F(SettingsPlaceTest, AShippedFileServesUntilTheUsersOwnTakesTheNewPlace) {
-    const std::string shipped = "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n";
-    WriteFile(Beside(), shipped);
-    Prepare(0555);
-    EXPECT_EQ(SavedAndReadBack(), "1500,3000|765,1515");
-    EXPECT_EQ(ReadFile(Beside()), shipped);
+// A system-wide install: the shipped file gives the first place; the new place goes to the
+// user's own file, in a folder only the user may enter, and the shipped file stays as it was.
+TEST_F(SettingsPlaceTest, AShippedFileServesUntilTheUsersOwnTakesTheNewPlace) {
+  const std::string shipped = "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n";
+  WriteFile(Beside(), shipped);
+  Prepare(0555);
+  EXPECT_EQ(SavedAndReadBack(), "1500,3000|765,1515");
+  EXPECT_EQ(ReadFile(Beside()), shipped);
+  EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n");
+  struct stat info;
+  ASSERT_EQ(stat((config_ / "ozzlebeck").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0700u);
+}
+
+// The user's own file, once there, is read instead of the shipped one.
+TEST_F(SettingsPlaceTest, TheUsersOwnFileOnceThereIsRead) {
+  WriteFile(Beside(), "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n");
+  fs::create_directories(config_ / "ozzlebeck");
+  WriteFile(Own(), "[Tavik's Ozzlebeck]\r\nTop=45\r\n");
+  Prepare(0555);
+  EXPECT_EQ(SavedAndReadBack(), "45,|765,1515");
+}
+
+// A file marked read-only in a folder the user may write is kept as it is, even by root.
+TEST_F(SettingsPlaceTest, AReadOnlyFileIsLeftAndTheUsersOwnTakesTheNewPlace) {
+  const std::string marked = "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n";
+  WriteFile(Beside(), marked, 0444);
+  Prepare();
+  for (const bool asUser : {true, false}) {
+    if (!asUser && geteuid() != 0) continue;
+    fs::remove_all(config_ / "ozzlebeck");
+    EXPECT_EQ(SavedAndReadBack(!asUser), "1500,3000|765,1515") << (asUser ? "as user" : "as root");
+    EXPECT_EQ(ReadFile(Beside()), marked);
     EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n");
+  }
+}
+
+// Installed by a package, the program never writes beside itself, though the user (root
+// among them) could: the shipped file gives the first place, the user's own file the next.
+TEST_F(SettingsPlaceTest, ASystemInstallWritesOnlyTheUsersOwnFileEvenWhereItCouldWriteBeside) {
+  const std::string shipped = "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n";
+  WriteFile(Beside(), shipped);
+  Prepare();
+  for (const bool asUser : {true, false}) {
+    if (!asUser && geteuid() != 0) continue;
+    const char* who = asUser ? "as a user" : "as root";
+    fs::remove_all(config_ / "ozzlebeck");
+    const std::optional<std::string> names = RunInChild(
+        [&] {
+          setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
+          return NamesFor(exe_, true);
+        },
+        !asUser);
+    EXPECT_EQ(names, Own() + "|" + Beside()) << who;
+    EXPECT_EQ(SavedAndReadBack(!asUser, true), "1500,3000|765,1515") << who;
+    EXPECT_EQ(ReadFile(Beside()), shipped) << who;
+    EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n") << who;
+  }
+}
+
+// Without its own path the program has no settings file: it reads the first-run place and a
+// double-click writes nothing (not "/.ini", not ".ini" in the current folder).
+TEST_F(SettingsPlaceTest, AnUnknownOwnPathReadsAndWritesNothing) {
+  const fs::path before = fs::current_path();
+  fs::current_path(dir_.path());
+  WriteFile(".ini", "[Tavik's Ozzlebeck]\r\nTop=1500\r\n");
+  headless::SetExecutablePathUnknown();
+  Commands::InitEnvironment();
+  Commands::InitProfile();
+  EXPECT_EQ(Commands::IniFile, "");
+  EXPECT_EQ(Commands::IniDefaultFile, "");
+  EXPECT_EQ(Commands::ReadProfileString(kSection, "Top", Commands::IniFile, ""), "");
+  if (Commands::IniFile.empty()) Commands::WriteProfileString(kSection, "Top", "765", "");
+  fs::current_path(before);
+  EXPECT_EQ(ReadFile((dir_.path() / ".ini").string()), "[Tavik's Ozzlebeck]\r\nTop=1500\r\n");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 4);
+}
+
+// The POSIX layer itself, for what the cases above do not reach.
+TEST_F(SettingsPlaceTest, TheFileSystemDecides) {
+  fs::create_directories(dir_.path() / "open");
+  WriteFile((dir_.path() / "open" / "target.ini").string(), "x");
+  fs::create_symlink(dir_.path() / "open" / "target.ini", program_ / "linked.ini");
+  fs::create_directories(program_ / "folder.ini");
+  Prepare(0555);
+  const std::optional<std::string> seen = RunInChild([&] {
+    std::string result;
+    for (const char* name : {"linked.ini", "folder.ini", "missing/x.ini"})
+      result += platform::SettingsFileWritable((program_ / name).string()) ? '1' : '0';
+    const std::string made = (dir_.path() / "home" / "a" / "b").string();
+    result += platform::MakeSettingsFolder(made) ? '1' : '0';
     struct stat info;
-    ASSERT_EQ(stat((config_ / "ozzlebeck").c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0700u);
-  }
-
-  // The user's own file, once there, is read instead of the shipped one.
-  TEST_F(SettingsPlaceTest, TheUsersOwnFileOnceThereIsRead) {
-    WriteFile(Beside(), "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n");
-    fs::create_directories(config_ / "ozzlebeck");
-    WriteFile(Own(), "[Tavik's Ozzlebeck]\r\nTop=45\r\n");
-    Prepare(0555);
-    EXPECT_EQ(SavedAndReadBack(), "45,|765,1515");
-  }
-
-  // A file marked read-only in a folder the user may write is kept as it is, even by root.
-  TEST_F(SettingsPlaceTest, AReadOnlyFileIsLeftAndTheUsersOwnTakesTheNewPlace) {
-    const std::string marked = "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n";
-    WriteFile(Beside(), marked, 0444);
-    Prepare();
-    for (const bool asUser : {true, false}) {
-      if (!asUser && geteuid() != 0) continue;
-      fs::remove_all(config_ / "ozzlebeck");
-      EXPECT_EQ(SavedAndReadBack(!asUser), "1500,3000|765,1515")
-          << (asUser ? "as user" : "as root");
-      EXPECT_EQ(ReadFile(Beside()), marked);
-      EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n");
-    }
-  }
-
-  // Installed by a package, the program never writes beside itself, though the user (root
-  // among them) could: the shipped file gives the first place, the user's own file the next.
-  TEST_F(SettingsPlaceTest, ASystemInstallWritesOnlyTheUsersOwnFileEvenWhereItCouldWriteBeside) {
-    const std::string shipped = "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n";
-    WriteFile(Beside(), shipped);
-    Prepare();
-    for (const bool asUser : {true, false}) {
-      if (!asUser && geteuid() != 0) continue;
-      const char* who = asUser ? "as a user" : "as root";
-      fs::remove_all(config_ / "ozzlebeck");
-      const std::optional<std::string> names = RunInChild(
-          [&] {
-            setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
-            return NamesFor(exe_, true);
-          },
-          !asUser);
-      EXPECT_EQ(names, Own() + "|" + Beside()) << who;
-      EXPECT_EQ(SavedAndReadBack(!asUser, true), "1500,3000|765,1515") << who;
-      EXPECT_EQ(ReadFile(Beside()), shipped) << who;
-      EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n") << who;
-    }
-  }
-
-  // Without its own path the program has no settings file: it reads the first-run place and a
-  // double-click writes nothing (not "/.ini", not ".ini" in the current folder).
-  TEST_F(SettingsPlaceTest, AnUnknownOwnPathReadsAndWritesNothing) {
-    const fs::path before = fs::current_path();
-    fs::current_path(dir_.path());
-    WriteFile(".ini", "[Tavik's Ozzlebeck]\r\nTop=1500\r\n");
-    headless::SetExecutablePathUnknown();
-    Commands::InitEnvironment();
-    Commands::InitProfile();
-    EXPECT_EQ(Commands::IniFile, "");
-    EXPECT_EQ(Commands::IniDefaultFile, "");
-    EXPECT_EQ(Commands::ReadProfileString(kSection, "Top", Commands::IniFile, ""), "");
-    if (Commands::IniFile.empty()) Commands::WriteProfileString(kSection, "Top", "765", "");
-    fs::current_path(before);
-    EXPECT_EQ(ReadFile((dir_.path() / ".ini").string()), "[Tavik's Ozzlebeck]\r\nTop=1500\r\n");
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 4);
-  }
-
-  // The POSIX layer itself, for what the cases above do not reach.
-  TEST_F(SettingsPlaceTest, TheFileSystemDecides) {
-    fs::create_directories(dir_.path() / "open");
-    WriteFile((dir_.path() / "open" / "target.ini").string(), "x");
-    fs::create_symlink(dir_.path() / "open" / "target.ini", program_ / "linked.ini");
-    fs::create_directories(program_ / "folder.ini");
-    Prepare(0555);
-    const std::optional<std::string> seen = RunInChild([&] {
-      std::string result;
-      for (const char* name : {"linked.ini", "folder.ini", "missing/x.ini"})
-        result += platform::SettingsFileWritable((program_ / name).string()) ? '1' : '0';
-      const std::string made = (dir_.path() / "home" / "a" / "b").string();
-      result += platform::MakeSettingsFolder(made) ? '1' : '0';
-      struct stat info;
-      result +=
-          stat((dir_.path() / "home" / "a").c_str(), &info) == 0 && (info.st_mode & 07777) == 0700
-              ? '1'
-              : '0';
-      return result;
-    });
-    // A link is written through to its target, which lies in a folder the user may write.
-    EXPECT_EQ(seen, "10011");
-  }
+    result +=
+        stat((dir_.path() / "home" / "a").c_str(), &info) == 0 && (info.st_mode & 07777) == 0700
+            ? '1'
+            : '0';
+    return result;
+  });
+  // A link is written through to its target, which lies in a folder the user may write.
+  EXPECT_EQ(seen, "10011");
+}
 
 }  // namespace
