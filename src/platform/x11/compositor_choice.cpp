@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
-#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -30,6 +28,27 @@ constexpr std::array<std::string_view, 6> kWithoutPointer = {"sway",  "Weston", 
 
 // The largest size a desktop may have, in either direction: beyond any screens joined.
 constexpr double kLargestDesktop = 1 << 20;
+
+// A number as JavaScript writes one, no exponent: an optional '-', digits, and optionally a
+// point and digits. Read by hand: std::from_chars would link the maths library, which the
+// program otherwise does without. Moves `at` past it.
+std::optional<double> ReadNumber(const char*& at, const char* end) {
+  const bool negative = at != end && *at == '-';
+  if (negative) ++at;
+  const auto digit = [&] { return at != end && *at >= '0' && *at <= '9'; };
+  double value = 0;
+  int digits = 0;
+  for (; digit() && digits <= 7; ++at, ++digits) value = value * 10 + (*at - '0');
+  if (digits == 0 || digit()) return std::nullopt;  // none, or more than a desktop needs
+  if (at != end && *at == '.') {
+    ++at;
+    double unit = 1;
+    int decimals = 0;
+    for (; digit(); ++at, ++decimals) value += (*at - '0') * (unit /= 10);
+    if (decimals == 0) return std::nullopt;
+  }
+  return negative ? -value : value;
+}
 
 }  // namespace
 
@@ -91,12 +110,9 @@ std::optional<CompositorPosition> ParsePointerMessage(std::string_view text) {
       if (at == end || *at != ' ') return std::nullopt;
       ++at;
     }
-    // from_chars takes no '+' or blank; refuse exponents and JavaScript's NaN and Infinity too.
-    const char* digits = at != end && *at == '-' ? at + 1 : at;
-    if (digits == end || *digits < '0' || *digits > '9') return std::nullopt;
-    const auto [next, error] = std::from_chars(at, end, numbers[i], std::chars_format::fixed);
-    if (error != std::errc() || std::abs(numbers[i]) > kLargestDesktop) return std::nullopt;
-    at = next;
+    const auto number = ReadNumber(at, end);
+    if (!number || *number > kLargestDesktop || *number < -kLargestDesktop) return std::nullopt;
+    numbers[i] = *number;
   }
   if (at != end) return std::nullopt;
   const CompositorPosition pointer{numbers[0], numbers[1], numbers[2],
@@ -108,9 +124,11 @@ std::optional<CompositorPosition> ParsePointerMessage(std::string_view text) {
 std::optional<RootPoint> ToRoot(const CompositorPosition& pointer, int rootWidth, int rootHeight) {
   if (rootWidth < 1 || rootHeight < 1 || !(pointer.width >= 1) || !(pointer.height >= 1))
     return std::nullopt;
+  // Rounded by hand, on a value kept non-negative: std::round would link the maths library,
+  // which the program otherwise does without.
   const auto convert = [](double at, double origin, double size, int root) {
-    const double scaled = std::round((at - origin) * root / size);
-    return static_cast<int>(std::clamp(scaled, 0.0, static_cast<double>(root - 1)));
+    const double scaled = std::clamp((at - origin) * root / size, 0.0, root - 1.0);
+    return static_cast<int>(scaled + 0.5);
   };
   return RootPoint{convert(pointer.x, pointer.left, pointer.width, rootWidth),
                    convert(pointer.y, pointer.top, pointer.height, rootHeight)};
