@@ -3,7 +3,7 @@
 // Under XWayland an X program learns the pointer only while it is over an X window; everywhere
 // else the X server keeps answering with the last place it saw. KWin and GNOME Shell know it
 // everywhere, and tell it over the session bus:
-//   - KWin runs a small script the program loads at start-up (data/kwin/ozzlebeck-pointer.js,
+//   - KWin runs a small script the program loads at start-up (data/ozzlebeck/ozzlebeck-pointer.js,
 //     shipped beside the program). It is loaded under a name of this user and display, from a
 //     private copy in $XDG_RUNTIME_DIR that names this program's bus connection as the only
 //     receiver, and unloaded when the program ends; one left loaded by a run that crashed is
