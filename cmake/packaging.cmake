@@ -26,6 +26,12 @@ set(OZZ_DOCUMENTS ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE)
 # The icons are drawn by scripts/make_picture.py and committed, so the build needs no Python.
 # Windows takes its icon from the executable.
 set(OZZ_DESKTOP_ENTRY ${OZZ_PACKAGING}/ozzlebeck.desktop)
+# What the Linux program reads at run time on Wayland desktops: the KWin script it loads, looked
+# for beside the program and in ../share/ozzlebeck; and the GNOME Shell extension, in its form
+# for GNOME 45 and later and its form for 43 and 44.
+set(OZZ_KWIN_SCRIPT ${PROJECT_SOURCE_DIR}/data/ozzlebeck/ozzlebeck-pointer.js)
+set(OZZ_SHELL_EXTENSIONS ${PROJECT_SOURCE_DIR}/data/gnome-shell/ozzlebeck-pointer@tavik
+                         ${PROJECT_SOURCE_DIR}/data/gnome-shell/ozzlebeck-pointer-43@tavik)
 set(OZZ_ICON_SIZES 16 32 48 64 128 256)
 set(OZZ_ARCHIVE_ICON_SIZE 48)  # the one icon beside the program in the Linux archive
 
@@ -49,6 +55,11 @@ if(NOT WIN32)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
             RENAME ozzlebeck.png COMPONENT prefix)
   endforeach()
+  install(FILES ${OZZ_KWIN_SCRIPT} DESTINATION ${CMAKE_INSTALL_DATADIR}/ozzlebeck COMPONENT prefix)
+  install(DIRECTORY ${OZZ_SHELL_EXTENSIONS}
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/gnome-shell/extensions COMPONENT prefix)
+  # The program run from the build tree finds the script beside itself, as in the archive.
+  configure_file(${OZZ_KWIN_SCRIPT} ${PROJECT_BINARY_DIR}/ozzlebeck-pointer.js COPYONLY)
 endif()
 
 # ---- archive: one flat folder ---------------------------------------------------------------
@@ -58,6 +69,7 @@ if(NOT WIN32)
   install(FILES ${OZZ_DESKTOP_ENTRY} DESTINATION . COMPONENT archive EXCLUDE_FROM_ALL)
   install(FILES ${OZZ_PACKAGING}/icons/ozzlebeck-${OZZ_ARCHIVE_ICON_SIZE}.png DESTINATION .
           RENAME ozzlebeck.png COMPONENT archive EXCLUDE_FROM_ALL)
+  install(FILES ${OZZ_KWIN_SCRIPT} DESTINATION . COMPONENT archive EXCLUDE_FROM_ALL)
 endif()
 
 # ---- The system packages: the Debian package and the RPM ------------------------------------
@@ -105,7 +117,11 @@ if(NOT WIN32)
   # packages' files under /usr/share differ in anything but their documents.
   set(OZZ_SYSTEM_DATA
       ${OZZ_SYSTEM}/ozzlebeck.6.gz                    share/man/man6
-      ${OZZ_SYSTEM}/${OZZ_APPSTREAM_ID}.metainfo.xml  share/metainfo)
+      ${OZZ_SYSTEM}/${OZZ_APPSTREAM_ID}.metainfo.xml  share/metainfo
+      data/ozzlebeck                                  share)
+  foreach(extension ${OZZ_SHELL_EXTENSIONS})
+    list(APPEND OZZ_SYSTEM_DATA ${extension} share/gnome-shell/extensions)
+  endforeach()
   foreach(size ${OZZ_ICON_SIZES})
     # Renamed as the icon theme wants it, in a folder of its size.
     configure_file(${OZZ_PACKAGING}/icons/ozzlebeck-${size}.png
@@ -227,6 +243,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${OZZ_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${OZZ_HOMEPAGE}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Loaded with dlopen on Wayland desktops only, so dpkg-shlibdeps cannot see it; without it the
+# program runs as on X11.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libdbus-1-3)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${OZZ_DESCRIPTION}")
 
 # The RPM (`cpack -G RPM`): the system and rpm components under /usr, ozzlebeck-<version>-1.

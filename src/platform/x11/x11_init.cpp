@@ -12,6 +12,7 @@
 
 #include "platform/backend.h"
 #include "platform/posix/process.h"
+#include "platform/x11/compositor_pointer.h"
 #include "platform/x11/display.h"
 #include "platform/x11/instance.h"
 #include "platform/x11/x11_internal.h"
@@ -19,8 +20,12 @@
 namespace x11 {
 namespace {
 
-// Losing the server ends the program quietly: there is nothing left to show.
-int OnConnectionLost(Display*) { _exit(1); }
+// Losing the server ends the program quietly: there is nothing left to show. A KWin script
+// loaded for the program goes with it.
+int OnConnectionLost(Display*) {
+  EndCompositorPointer();
+  _exit(1);
+}
 
 // The single window named by a window-valued property, or 0.
 Window WindowProperty(Window window, Atom property) {

@@ -31,7 +31,8 @@
 //   x11_window.cpp  the window: creation, showing, properties, its rectangle and region
 //   monitors.cpp    the monitors, the screen's size and the system metrics
 // Beside them, display.h opens the connection, instance.h keeps one copy running,
-// desktop_scale.h reads the desktop's scale and motion_hint.h hears the pointer move. This
+// desktop_scale.h reads the desktop's scale, motion_hint.h hears the pointer move and
+// compositor_pointer.h asks a Wayland compositor where the pointer is (under XWayland). This
 // header holds what the files share: the state, the window record, the error trap, the scale
 // and the request pump (SendRequests, PumpOnce).
 //

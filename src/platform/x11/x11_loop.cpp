@@ -1,6 +1,9 @@
 // The X11 backend's event loop: timers, resting while nothing moves, waiting on the connection
 // until the next deadline, and the pointer query (GetCursorPos). One round of it (PumpOnce) and
-// the state it runs on are in x11_internal.h.
+// the state it runs on are in x11_internal.h. On a Wayland desktop whose compositor tells where
+// the pointer is (compositor_pointer.h), the compositor's messages take the place of the
+// pointer query and the motion hint: the loop then sleeps until one comes, with no wake-up at
+// all while the pointer rests.
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 #include <poll.h>
@@ -12,6 +15,7 @@
 #include "platform/backend.h"
 #include "platform/form.h"
 #include "platform/posix/process.h"
+#include "platform/x11/compositor_pointer.h"
 #include "platform/x11/x11_internal.h"
 
 namespace x11 {
@@ -33,6 +37,17 @@ void LearnPointer(bool onScreen, int rx, int ry) {
   x.pointerKnown = true;
   x.pointerAskedMs = NowMs();
   x.motionHint.Answered(changed);
+}
+
+// Takes what the compositor sent: true when it tells a new place, which LearnPointer then has.
+bool LearnFromCompositor() {
+  X11& x = State();
+  const bool changed = ReadCompositorPointer();
+  const auto at =
+      CompositorPointerAt(DisplayWidth(x.display, x.screen), DisplayHeight(x.display, x.screen));
+  if (!at) return false;
+  LearnPointer(true, at->x, at->y);
+  return changed;
 }
 
 // Asks the server where the pointer is.
@@ -77,7 +92,9 @@ int MsToWake(int limitMs, bool asleep) {
   X11& x = State();
   const std::int64_t now = NowMs();
   std::int64_t wait = limitMs < 0 ? 3600000 : limitMs;
-  if (asleep) {
+  if (asleep && CompositorPointerActive()) {
+    // The compositor says when the pointer moves, and nothing while it rests.
+  } else if (asleep) {
     wait = std::min(wait, PointerDueMs() - now);
   } else {
     for (const runtime::Timer* timer : x.timers) wait = std::min(wait, timer->backendData - now);
@@ -91,9 +108,11 @@ int MsToWake(int limitMs, bool asleep) {
 
 // --- Resting --------------------------------------------------------------------------------
 
-// The loop sleeps without ticks while the last ticks read the same inputs and the motion hint
-// listens, so that a device moving the pointer wakes it. Without the hint it never sleeps.
-bool Asleep() { return State().gate.Resting() && State().motionHint.Listening(); }
+// The loop sleeps without ticks while the last ticks read the same inputs and the compositor
+// or the motion hint will say when the pointer moves. Without either it never sleeps.
+bool Asleep() {
+  return State().gate.Resting() && (CompositorPointerActive() || State().motionHint.Listening());
+}
 
 // Events after which a tick may draw something else, or must draw again.
 bool WakesTicks(const XEvent& e) {
@@ -109,12 +128,15 @@ bool WakesTicks(const XEvent& e) {
   }
 }
 
-// After the loop slept: raw motion, or the once-a-second question finding the pointer
-// elsewhere, wakes it; and a woken loop runs its ticks at once, not a period later.
+// After the loop slept: the compositor's message, raw motion, or the once-a-second question
+// finding the pointer elsewhere, wakes it; and a woken loop runs its ticks at once, not a
+// period later.
 void WakeIfMoved(bool slept) {
   X11& x = State();
   if (!slept) return;
-  if (x.motionHint.Moved()) {
+  if (CompositorPointerActive()) {
+    if (LearnFromCompositor()) x.gate.CursorNow(x.pointerOnScreen, x.pointer);
+  } else if (x.motionHint.Moved()) {
     x.gate.Wake();
   } else if (const auto answer = x.motionHint.TakeAnswer()) {
     LearnPointer(answer->onScreen, answer->x, answer->y);
@@ -146,17 +168,23 @@ void FireDueTimers() {
   }
 }
 
-// Waits for events (or, asleep, for raw motion) until MsToWake says, and reads what came.
+// Waits for events (or, asleep, for the compositor's message or raw motion) until MsToWake
+// says, and reads what came. A signal that ends the program is taken here too, so that the
+// compositor's script goes first.
 void WaitForWork(int limitMs, bool asleep) {
   X11& x = State();
   // Only read from the connection when poll says there is something: a quiet tick then costs
   // one poll and one read of the motion hint, and no reads that would find nothing.
   if (XEventsQueued(x.display, QueuedAlready) != 0) return;
-  if (asleep) AskBeforeSleeping();
-  pollfd fds[2] = {{ConnectionNumber(x.display), POLLIN, 0},
-                   {asleep ? x.motionHint.Descriptor() : -1, POLLIN, 0}};
-  if (poll(fds, 2, MsToWake(limitMs, asleep)) > 0 && fds[0].revents != 0)
-    XEventsQueued(x.display, QueuedAfterReading);
+  const bool compositor = CompositorPointerActive();
+  if (asleep && !compositor) AskBeforeSleeping();
+  const int moves = compositor ? CompositorPointerDescriptor() : x.motionHint.Descriptor();
+  pollfd fds[3] = {{ConnectionNumber(x.display), POLLIN, 0},
+                   {asleep ? moves : -1, POLLIN, 0},
+                   {CompositorEndSignalDescriptor(), POLLIN, 0}};
+  if (poll(fds, 3, MsToWake(limitMs, asleep)) <= 0) return;
+  if (fds[2].revents != 0) ReadCompositorPointer();  // ends the program
+  if (fds[0].revents != 0) XEventsQueued(x.display, QueuedAfterReading);
 }
 
 void PumpOnce(int limitMs) {
@@ -187,25 +215,33 @@ void RunEventLoop() {
   OpenDisplay();
   ListenForScreenChanges();
   // Listening for the pointer from the start: the program's descriptors and connections are
-  // then all open before its first tick.
-  State().motionHint.Open(State().display);
+  // then all open before its first tick. On a Wayland desktop the compositor may tell instead.
+  if (!StartCompositorPointer(DisplayString(State().display)))
+    State().motionHint.Open(State().display);
   while (!State().ended) PumpOnce(-1);
 }
 
 // Ends with status 1 when something the user asked for failed (a save that could not be written).
 void EndProgram() {
   State().ended = true;
+  EndCompositorPointer();
   _exit(posix::ExitStatus());
 }
 
 }  // namespace platform
 
-// Asks the server unless the motion hint knows the pointer has not moved since the last
-// answer, and that answer is less than a second old.
+// Takes the compositor's place where it tells one; else asks the server unless the motion hint
+// knows the pointer has not moved since the last answer, and that answer is less than a second
+// old.
 BOOL GetCursorPos(POINT* point) {
   if (point == nullptr) return FALSE;
   X11& x = State();
   Display* d = OpenDisplay();
+  if (CompositorPointerActive() && (LearnFromCompositor() || x.pointerKnown)) {
+    x.gate.ReadCursor(x.pointerOnScreen, x.pointer);
+    *point = {Scale().ToLogical(x.pointer.x), Scale().ToLogical(x.pointer.y)};
+    return TRUE;
+  }
   if (!x.pointerKnown) x.motionHint.Open(d);
   const bool moved = x.motionHint.Moved();
   if (moved || !x.pointerKnown || NowMs() - x.pointerAskedMs >= kPointerRecheckMs) AskPointer();
