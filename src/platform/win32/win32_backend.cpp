@@ -23,9 +23,9 @@
 // Rest: the ticks read the cursor and the window's rectangle through the conversions above,
 // which report them to a rest gate (rest_gate.h). Once the gate rests, the timers stop; raw
 // input from the mouse, registered only then (RIDEV_INPUTSINK, so it comes while the window is in
-// the background), wakes them at once, and a slow check twice a second catches what no device
-// reports (a program moving the pointer, a system that sends no raw input). A wake runs a tick
-// at once.
+// the background), wakes them at once, and a slow check twice a second in the event loop catches
+// what no device reports (a program moving the pointer, a system that sends no raw input); a
+// window moved by anyone says so itself (WM_WINDOWPOSCHANGED). A wake runs a tick at once.
 //
 // No exception may unwind through Windows' frames: every callback runs the runtime's code
 // inside Guarded, which ends any exception there (the form's Raise* entries already drop the
@@ -93,7 +93,7 @@ struct Backend {
   bool asleep = false;
   HWND inputSink = nullptr;
   bool rawInput = false;
-  UINT_PTR restCheck = 0;
+  ULONGLONG restCheckDue = 0;  // when the loop next looks at the pointer while asleep
 };
 
 Backend& State() {
@@ -474,18 +474,11 @@ void StopListening() {
   state.rawInput = false;
 }
 
-void CALLBACK OnRestCheck(HWND, UINT, UINT_PTR, DWORD);
-
-// The timers stop; raw input and the slow check listen instead. Without the slow check the loop
-// stays awake, since nothing else would be sure to wake it.
+// The timers stop; raw input and the slow check in the event loop (RunEventLoop) listen instead.
 void FallAsleep() {
   Backend& state = State();
   if (state.asleep) return;
-  state.restCheck = SetTimer(nullptr, 0, kRestCheckMs, OnRestCheck);
-  if (state.restCheck == 0) {
-    NoteFailure();
-    return;
-  }
+  state.restCheckDue = GetTickCount64() + kRestCheckMs;
   for (runtime::Timer* timer : state.timers) {
     KillTimer(nullptr, static_cast<UINT_PTR>(timer->backendData));
     timer->backendData = 0;
@@ -499,8 +492,6 @@ void WakeUp() {
   Backend& state = State();
   if (!state.asleep || state.ended) return;
   state.asleep = false;
-  KillTimer(nullptr, state.restCheck);
-  state.restCheck = 0;
   StopListening();
   for (runtime::Timer* timer : state.timers) {
     const UINT_PTR id = SetTimer(nullptr, 0, static_cast<UINT>(timer->Interval()), OnTimerTick);
@@ -522,19 +513,31 @@ void OnRawInput() {
   WakeUp();
 }
 
-// Twice a second at rest: the pointer or a window elsewhere than the last tick read it wakes the
-// ticks, whether or not a device said so.
-void CALLBACK OnRestCheck(HWND, UINT, UINT_PTR, DWORD) {
+// Twice a second at rest: the pointer elsewhere than the last tick read it wakes the ticks,
+// whether or not a device said so. (A window that moves is told so, WM_WINDOWPOSCHANGED.)
+void RestCheck() {
   Backend& state = State();
   if (!state.asleep || state.ended) return;
   POINT at{};
   const bool onScreen = ::GetCursorPos(&at) != FALSE;
   state.gate.CursorNow(onScreen, onScreen ? at : POINT{});
-  for (const Win32Window* w : state.windows) {
-    RECT rect{};
-    if (LogicalWindowRect(*w, &rect)) state.gate.WindowNow(w->handle, rect);
-  }
   if (!state.gate.Resting()) WakeUp();
+}
+
+// At rest the loop waits for a message no longer than until the next check is due, and makes the
+// check when it is. True when a message waits. (A wait that ends by its timeout costs less under
+// Wine than a timer's message, which takes several calls to Wine's server to deliver.)
+bool WaitAtRest() {
+  Backend& state = State();
+  const ULONGLONG now = GetTickCount64();
+  if (now >= state.restCheckDue) {
+    state.restCheckDue = now + kRestCheckMs;
+    RestCheck();
+    return false;
+  }
+  const DWORD waited = MsgWaitForMultipleObjectsEx(
+      0, nullptr, static_cast<DWORD>(state.restCheckDue - now), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  return waited != WAIT_TIMEOUT;
 }
 
 // Moved or sized by anyone: a tick must look again if the window is not where the last read it.
@@ -683,6 +686,17 @@ void RunEventLoop() {
   MSG message;
   while (!State().ended) {
     FlushAll();
+    if (State().asleep) {
+      // Messages are taken as they are there, never waited for: GetMessage would wait past the
+      // next check after a sent message.
+      if (!WaitAtRest()) continue;
+      while (!State().ended && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) return;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+      }
+      continue;
+    }
     const BOOL got = GetMessageA(&message, nullptr, 0, 0);
     if (got == 0 || got == -1) return;  // WM_QUIT: the last window is gone
     TranslateMessage(&message);
