@@ -1,4 +1,4 @@
-# Writes a C++ source that embeds the picture drawn at each display scale the X11 build shows it
+# Writes a C++ source that embeds the picture drawn at each display scale the program shows it
 # at (src/watcher/resources/scaled/picture-NNN.bmp, NNN the scale in percent), and the function
 # that finds one by its scale in quarters.
 # Run as: cmake -DSCALED=<folder> -DOUT=... -P embed_scaled.cmake

@@ -30,8 +30,13 @@ class Timer;
 
 namespace platform {
 
-// The scale at which forms are shown, read once and fixed for the run: 1 where the window
-// system scales the program itself (Windows) or the desktop is not scaled.
+// The scale at which a form's window is first shown: 1 where the window system scales the
+// program itself or the desktop is not scaled. The X11 backend reads it once for the run. Where
+// a window's scale may change while it runs (on Windows, a move to a monitor of another scale),
+// the backend then calls the form's RaiseScaleChanged, before it shows anything at the new
+// scale, and afterwards sizes the window to the form's display size, makes the shape of the
+// region the program set again at the new scale (Form::DisplayShape) and lets a tick run even
+// at rest, so the eyes are drawn again at display pixels.
 DisplayScale GetDisplayScale();
 
 // Creates the form's window, hidden, with a client area of the form's display size (display

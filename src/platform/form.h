@@ -123,6 +123,13 @@ class Form {
   // goes on.
   void RaiseMouseDown(std::int16_t button, std::int16_t shift, int x, int y);
   void RaiseDblClick();
+  // The window is now shown at `scale` (it moved to a monitor of another scale, or the user
+  // changed the scale): the display image is drawn again at it, from the picture drawn for it,
+  // and what was drawn over the picture (the eyes) shows enlarged until it is drawn again. The
+  // whole image then counts as changed. Returns false when the scale is the one already shown.
+  // The surface, the program's coordinates and the region it set stay as they are; the backend
+  // sizes its window to the new display size and makes the region's shape again (DisplayShape).
+  bool RaiseScaleChanged(platform::DisplayScale scale);
 
   // The surface, in client pixels.
   int ClientWidthPixels() const { return clientWidth_; }
@@ -172,7 +179,7 @@ class Form {
   float UnitTwips() const;                          // twips per scale unit
   const std::vector<COLORREF>& PointImage() const;  // the image Point reads
   const std::vector<COLORREF>& Shown() const { return display_.empty() ? surface_ : display_; }
-  void DrawDisplayPicture();
+  void DrawDisplayImage();
   void MarkDirty(const PixelRect& rect);
 
   FormDesign design_;

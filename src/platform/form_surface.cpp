@@ -87,28 +87,53 @@ void Form::CreateImages() {
   scale_ = platform::GetDisplayScale();
   displayWidth_ = scale_.ToDisplay(clientWidth_);
   displayHeight_ = scale_.ToDisplay(clientHeight_);
-  if (!scale_.IsOne()) DrawDisplayPicture();
+  if (!scale_.IsOne()) DrawDisplayImage();
   presented_ = Shown();
 }
 
-// The display image starts as the persistent image does, at the display scale: the background
-// colour, then the picture drawn at the scale, or the picture enlarged where there is none.
-void Form::DrawDisplayPicture() {
-  display_.assign(static_cast<std::size_t>(displayWidth_) * displayHeight_,
-                  ResolveColour(design_.backColor));
+// The display image from the persistent image and the surface, at the display scale: the
+// persistent image enlarged, with the picture drawn at the scale over it where there is one;
+// then what the surface holds beyond the persistent image (drawing with AutoRedraw off),
+// enlarged. As the form loads the last is nothing; after a scale change it is the drawing of the
+// last ticks, which the next ones draw again at display pixels.
+void Form::DrawDisplayImage() {
+  display_.assign(static_cast<std::size_t>(displayWidth_) * displayHeight_, 0);
   const Picture& picture = design_.picture;
   Picture scaled;
   if (design_.scaledPicture != nullptr)
     scaled = Picture::FromBmp(design_.scaledPicture(scale_.Quarters()));
   const bool drawn = scaled.Handle() != 0 && scaled.Width() == scale_.ToDisplay(picture.Width()) &&
                      scaled.Height() == scale_.ToDisplay(picture.Height());
-  const int width = std::min(displayWidth_, scale_.ToDisplay(picture.Width()));
-  const int height = std::min(displayHeight_, scale_.ToDisplay(picture.Height()));
-  for (int y = 0; y < height; ++y) {
+  for (int y = 0; y < displayHeight_; ++y) {
     COLORREF* row = display_.data() + static_cast<std::size_t>(y) * displayWidth_;
-    for (int x = 0; x < width; ++x)
-      row[x] = drawn ? scaled.Pixel(x, y) : picture.Pixel(scale_.ToLogical(x), scale_.ToLogical(y));
+    const std::size_t logicalRow = static_cast<std::size_t>(scale_.ToLogical(y)) * clientWidth_;
+    for (int x = 0; x < displayWidth_; ++x) {
+      const std::size_t at = logicalRow + static_cast<std::size_t>(scale_.ToLogical(x));
+      const bool onPicture = drawn && x < scaled.Width() && y < scaled.Height();
+      row[x] = surface_[at] != persistent_[at] ? surface_[at]
+               : onPicture                     ? scaled.Pixel(x, y)
+                                               : persistent_[at];
+    }
   }
+}
+
+bool Form::RaiseScaleChanged(platform::DisplayScale scale) {
+  if (scale == scale_ || persistent_.empty()) return false;
+  scale_ = scale;
+  displayWidth_ = scale_.ToDisplay(clientWidth_);
+  displayHeight_ = scale_.ToDisplay(clientHeight_);
+  if (scale_.IsOne()) {
+    std::vector<COLORREF>().swap(display_);
+  } else {
+    DrawDisplayImage();
+  }
+  // Nothing of the new image has been taken yet: all of it is to be shown.
+  presented_.assign(Shown().size(), 0);
+  const std::vector<COLORREF>& shown = Shown();
+  for (std::size_t i = 0; i < presented_.size(); ++i) presented_[i] = ~shown[i];
+  dirtyCount_ = 0;
+  MarkDirty({0, 0, displayWidth_, displayHeight_});
+  return true;
 }
 
 const std::vector<COLORREF>& Form::PointImage() const {

@@ -18,6 +18,26 @@
 #endif
 #include <windows.h>
 
+// The window services whose pixels depend on the display's scale. The program is DPI aware, per
+// monitor, and draws itself at the scale, yet works in 96-dpi pixels as it does everywhere: its
+// calls of these go to the Win32 backend (win32_backend.cpp), which converts between the two at
+// its edge as the X11 backend does, and keeps the region the program set in 96-dpi pixels. The
+// backend's own file, which defines them, sees the system's functions by their names.
+BOOL OzzGetCursorPos(POINT* point);
+BOOL OzzGetWindowRect(HWND window, RECT* rect);
+BOOL OzzSetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
+int OzzSetWindowRgn(HWND window, HRGN region, BOOL redraw);
+int OzzGetWindowRgn(HWND window, HRGN region);
+BOOL OzzEnumDisplayMonitors(HDC dc, LPCRECT clip, MONITORENUMPROC callback, LPARAM data);
+#if !defined(OZZ_WIN32_BACKEND)
+#define GetCursorPos OzzGetCursorPos
+#define GetWindowRect OzzGetWindowRect
+#define SetWindowPos OzzSetWindowPos
+#define SetWindowRgn OzzSetWindowRgn
+#define GetWindowRgn OzzGetWindowRgn
+#define EnumDisplayMonitors OzzEnumDisplayMonitors
+#endif
+
 #else
 
 #include <cstdint>

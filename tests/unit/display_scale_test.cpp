@@ -17,6 +17,7 @@
 #include "platform/headless/headless.h"
 #include "platform/x11/desktop_scale.h"
 #include "test_support.h"
+#include "watcher/f_mouse_watch.h"
 
 namespace {
 
@@ -379,6 +380,135 @@ TEST_P(DisplayImageTest, ShapeAwayFromTheEdgeFollowsTheRegion) {
 
 INSTANTIATE_TEST_SUITE_P(Scales, DisplayImageTest, ::testing::Range(5, 13),
                          [](const auto& info) { return "Quarters" + std::to_string(info.param); });
+
+// ---- A scale change while running ---------------------------------------------------------
+
+struct ScaleChange {
+  int from, to;  // quarters
+};
+
+void PrintTo(const ScaleChange& c, std::ostream* out) { *out << c.from << "to" << c.to; }
+
+class ScaleChangeTest : public HeadlessTest, public ::testing::WithParamInterface<ScaleChange> {
+ protected:
+  DisplayScale From() const { return DisplayScale::FromQuarters(GetParam().from); }
+  DisplayScale To() const { return DisplayScale::FromQuarters(GetParam().to); }
+};
+
+// The display image is drawn again at the new scale: the picture drawn for it, with what was
+// drawn over the picture since (an eye) enlarged until drawn again; all of it is handed to the
+// backend once, and the region's shape follows the new picture's outline.
+TEST_P(ScaleChangeTest, DrawsTheDisplayImageAgainAtTheNewScale) {
+  headless::SetDisplayScale(From());
+  runtime::Form form(DiscDesign());
+  const std::vector<RECT> region = KeyCut(form);
+  form.SetFillColor(kEye);
+  form.Circle(8.0f, 12.0f, 3.0f, kEye);  // inside the disc, away from its edge
+  std::array<runtime::PixelRect, runtime::Form::kMaxDirty> dirty;
+  form.TakeDirty(dirty);
+
+  ASSERT_TRUE(form.RaiseScaleChanged(To()));
+  EXPECT_FALSE(form.RaiseScaleChanged(To()));
+  ASSERT_EQ(form.Scale(), To());
+  ASSERT_EQ(form.DisplayWidthPixels(), To().ToDisplay(30));
+  ASSERT_EQ(form.DisplayHeightPixels(), To().ToDisplay(24));
+  EXPECT_EQ(form.ClientWidthPixels(), 30);
+  const runtime::Picture scaled = runtime::Picture::FromBmp(ScaledBmp(GetParam().to));
+  int eyePixels = 0;
+  for (int y = 0; y < form.DisplayHeightPixels(); ++y) {
+    for (int x = 0; x < form.DisplayWidthPixels(); ++x) {
+      const COLORREF surface = form.SurfacePixel(To().ToLogical(x), To().ToLogical(y));
+      const COLORREF expected = surface == kEye || To().IsOne() ? surface : scaled.Pixel(x, y);
+      ASSERT_EQ(DisplayPixel(form, x, y), expected) << "at " << x << ", " << y;
+      eyePixels += expected == kEye;
+    }
+  }
+  EXPECT_GT(eyePixels, 0);
+
+  // The whole new image is to be shown, once.
+  std::vector<char> covered(static_cast<std::size_t>(form.DisplayWidthPixels()) *
+                            form.DisplayHeightPixels());
+  const int count = form.TakeDirty(dirty);
+  for (int i = 0; i < count; ++i)
+    for (int y = dirty[i].top; y < dirty[i].bottom; ++y)
+      for (int x = dirty[i].left; x < dirty[i].right; ++x)
+        covered[static_cast<std::size_t>(y * form.DisplayWidthPixels() + x)] = 1;
+  EXPECT_EQ(std::count(covered.begin(), covered.end(), 0), 0);
+  EXPECT_EQ(form.TakeDirty(dirty), 0);
+
+  const std::vector<runtime::PixelRect> shape = form.DisplayShape(region);
+  std::vector<char> shown(covered.size());
+  for (const runtime::PixelRect& r : shape)
+    for (int x = r.left; x < r.right; ++x)
+      shown[static_cast<std::size_t>(r.top * form.DisplayWidthPixels() + x)] = 1;
+  for (int y = 0; y < form.DisplayHeightPixels(); ++y)
+    for (int x = 0; x < form.DisplayWidthPixels(); ++x)
+      ASSERT_EQ(shown[static_cast<std::size_t>(y * form.DisplayWidthPixels() + x)] != 0,
+                DisplayPixel(form, x, y) != kKey)
+          << "display pixel " << x << ", " << y;
+}
+
+// The watcher whose window changes scale while it runs: the woken loop draws the eyes again at
+// display pixels, looking at the cursor in every direction, and its place stays the same twips.
+TEST_P(ScaleChangeTest, TheWatcherKeepsItsEyesAndItsPlace) {
+  headless::SetDisplayScale(From());
+  fMouseWatch watch;
+  constexpr int kLeft = 600, kTop = 400;
+  SetWindowPos(watch.hWnd(), nullptr, kLeft, kTop, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  headless::SetCursor(kLeft + EyeLeftX + 500, kTop + EyeLeftY);
+  for (int i = 0; i < 10; ++i) headless::FireTimers();  // until it rests
+  ASSERT_EQ(headless::FireTimers(), 0);
+  const float left = watch.Left(), top = watch.Top();
+
+  headless::ChangeDisplayScale(watch.hWnd(), To());
+  EXPECT_EQ(headless::FireTimers(), 1) << "the change wakes the loop";
+  ASSERT_EQ(watch.DisplayWidthPixels(), To().ToDisplay(watch.ClientWidthPixels()));
+  EXPECT_EQ(watch.Left(), left);
+  EXPECT_EQ(watch.Top(), top);
+  EXPECT_EQ(watch.Left(), kLeft * 15.0f);
+
+  // Eight directions; in each, the left eye's pixels at display pixels: pupil within its
+  // radius plus half a 96-dpi pixel of its centre, moved PupilShift towards the cursor, the
+  // eye's colour elsewhere in the eye. Pixels within a third of a pixel of a rim are left out.
+  const double s = To().Factor();
+  for (int d = 0; d < 8; ++d) {
+    const double angle = d * 3.14159265358979 / 4;
+    const int cx = kLeft + EyeLeftX + static_cast<int>(std::lround(400 * std::cos(angle)));
+    const int cy = kTop + EyeLeftY + static_cast<int>(std::lround(400 * std::sin(angle)));
+    headless::SetCursor(cx, cy);
+    ASSERT_EQ(headless::FireTimers(), 1);
+    const double dist = std::hypot(cx - (kLeft + EyeLeftX), cy - (kTop + EyeLeftY));
+    const double px =
+        To().ToDisplayCoordinate(EyeLeftX + PupilShift * (cx - kLeft - EyeLeftX) / dist);
+    const double py =
+        To().ToDisplayCoordinate(EyeLeftY + PupilShift * (cy - kTop - EyeLeftY) / dist);
+    const double ex = To().ToDisplayCoordinate(EyeLeftX), ey = To().ToDisplayCoordinate(EyeLeftY);
+    const double pupilReach = (PupilRadius + 0.5) * s, eyeReach = (EyeRadius - 0.5) * s;
+    int pupil = 0, eye = 0;
+    for (int y = static_cast<int>(ey - eyeReach); y <= static_cast<int>(ey + eyeReach) + 1; ++y) {
+      for (int x = static_cast<int>(ex - eyeReach); x <= static_cast<int>(ex + eyeReach) + 1; ++x) {
+        const double toPupil = std::hypot(x - px, y - py);
+        if (std::hypot(x - ex, y - ey) > eyeReach - 0.34 || std::abs(toPupil - pupilReach) < 0.34)
+          continue;
+        const bool inPupil = toPupil < pupilReach;
+        ASSERT_EQ(watch.DisplayRow(y)[x], inPupil ? PupilColour : EyeColour)
+            << "direction " << d << " at " << x << ", " << y;
+        ++(inPupil ? pupil : eye);
+      }
+    }
+    EXPECT_GT(pupil, 0);
+    EXPECT_GT(eye, 0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Changes, ScaleChangeTest,
+                         ::testing::Values(ScaleChange{4, 8}, ScaleChange{8, 6}, ScaleChange{6, 4},
+                                           ScaleChange{5, 12}, ScaleChange{12, 5},
+                                           ScaleChange{4, 5}),
+                         [](const auto& info) {
+                           return "From" + std::to_string(info.param.from) + "To" +
+                                  std::to_string(info.param.to);
+                         });
 
 // At 1x the display image is the surface itself.
 TEST_F(HeadlessTest, AtOneTheDisplayImageIsTheSurface) {

@@ -40,6 +40,10 @@ void SetExecutablePathUnknown();
 void SetPreviousInstance(bool running);
 // The scale forms are shown at (1x after Reset); takes effect for forms loaded afterwards.
 void SetDisplayScale(platform::DisplayScale scale);
+// The window's scale changes while it runs, as when it moves to a monitor of another scale: its
+// form draws its display image again (Form::RaiseScaleChanged) and the loop wakes. The window's
+// rectangle stays in 96-dpi pixels, as the program sees it.
+void ChangeDisplayScale(HWND window, platform::DisplayScale scale);
 
 // Called inside a caption press (as the window system's move loop would run), so a test can
 // move the window and fire ticks while the press lasts.

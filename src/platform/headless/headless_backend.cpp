@@ -58,6 +58,10 @@ void SetExecutablePath(const std::string& path) { Self().exePath = path; }
 void SetExecutablePathUnknown() { Self().exePathUnknown = true; }
 void SetPreviousInstance(bool running) { Self().previousInstance = running; }
 void SetDisplayScale(platform::DisplayScale scale) { Self().scale = scale; }
+void ChangeDisplayScale(HWND window, platform::DisplayScale scale) {
+  Self().scale = scale;
+  if (window->form->RaiseScaleChanged(scale)) Self().gate.Wake();
+}
 void SetCaptionPressAction(std::function<void(HWND)> action) {
   Self().captionPress = std::move(action);
 }

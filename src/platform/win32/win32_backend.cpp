@@ -12,6 +12,21 @@
 // every dispatched event or tick it takes the areas the form really changed, copies them and
 // repaints just those, so an unchanged tick draws nothing. WM_PAINT copies from the DIB.
 //
+// Scale: the process is DPI aware per monitor (the manifest, and win32_dpi.h at run time), so
+// the system stretches nothing. A window is made and drawn in display pixels, from its form's
+// display image at the window's scale (its DPI / 96); everything the program sees (the cursor,
+// the window's rectangle, the monitors, the region it sets, MouseDown) is in 96-dpi pixels and
+// converted here, at the edge, as the X11 backend does. When the window's DPI changes
+// (WM_DPICHANGED) the form draws itself again at the new scale and the window takes the new
+// size, shape and the place the system suggests.
+//
+// Rest: the ticks read the cursor and the window's rectangle through the conversions above,
+// which report them to a rest gate (rest_gate.h). Once the gate rests, the timers stop; raw
+// input from the mouse, registered only then (RIDEV_INPUTSINK, so it comes while the window is in
+// the background), wakes them at once, and a slow check twice a second in the event loop catches
+// what no device reports (a program moving the pointer, a system that sends no raw input); a
+// window moved by anyone says so itself (WM_WINDOWPOSCHANGED). A wake runs a tick at once.
+//
 // No exception may unwind through Windows' frames: every callback runs the runtime's code
 // inside Guarded, which ends any exception there (the form's Raise* entries already drop the
 // program's own failures).
@@ -21,12 +36,18 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
+// This file defines the converting services win32_api.h declares, and calls the system's own.
+#define OZZ_WIN32_BACKEND
+
 #include "platform/backend.h"
 #include "platform/form.h"
+#include "platform/rest_gate.h"
 #include "platform/win32/resource_ids.h"
+#include "platform/win32/win32_dpi.h"
 #include "platform/win32_api.h"
 
 namespace {
@@ -34,15 +55,22 @@ namespace {
 constexpr char kWindowClass[] = "OzzlebeckForm";
 constexpr DWORD kWindowStyle = WS_POPUP;
 constexpr DWORD kWindowExStyle = WS_EX_TOOLWINDOW;  // no taskbar button
-constexpr int kDefaultTwipsPerPixel = 15;           // 96 dots per inch
+constexpr int kTwipsPerPixel = 15;                  // of the program's 96-dpi pixels
+// While at rest, how often the pointer and the windows are looked at without a device's report.
+constexpr UINT kRestCheckMs = 500;
+// Raw input's generic desktop page and its mouse.
+constexpr USHORT kUsagePageGeneric = 0x01;
+constexpr USHORT kUsageMouse = 0x02;
 
 // What the backend keeps for a form's window.
 struct Win32Window {
   HWND handle = nullptr;
   runtime::Form* form = nullptr;
-  int width = 0;  // client pixels
+  int width = 0;  // client display pixels
   int height = 0;
-  bool dirty = false;  // the form has drawn since the last flush
+  platform::DisplayScale scale;  // the window's, as its form draws at it
+  HRGN region = nullptr;         // the region the program set, in 96-dpi pixels; owned
+  bool dirty = false;            // the form has drawn since the last flush
   // The shown pixels: a top-down 32-bit DIB (0x00RRGGBB words) selected into a memory DC.
   HDC memoryDc = nullptr;
   HBITMAP bitmap = nullptr;
@@ -59,6 +87,13 @@ struct Backend {
   // The system's code for the last call that failed here. The program reports nothing, so it
   // is kept for a debugger.
   DWORD lastError = 0;
+  // Resting: the gate, whether the timers are stopped for it, the window raw input comes to,
+  // whether it is registered, and the slow check's timer.
+  platform::RestGate gate;
+  bool asleep = false;
+  HWND inputSink = nullptr;
+  bool rawInput = false;
+  ULONGLONG restCheckDue = 0;  // when the loop next looks at the pointer while asleep
 };
 
 Backend& State() {
@@ -108,7 +143,7 @@ bool CreateShownImage(Win32Window& w) {
   w.previousBitmap = SelectObject(w.memoryDc, w.bitmap);
   w.bits = static_cast<std::uint32_t*>(bits);
   for (int y = 0; y < w.height; ++y) {
-    const COLORREF* row = w.form->SurfaceRow(y);
+    const COLORREF* row = w.form->DisplayRow(y);
     std::uint32_t* shown = w.bits + static_cast<std::size_t>(y) * w.width;
     for (int x = 0; x < w.width; ++x) shown[x] = DibPixel(row[x]);
   }
@@ -130,7 +165,7 @@ void FreeShownImage(Win32Window& w) {
 // pixels really changed, and only those are copied and invalidated. True when anything
 // changed. Allocates nothing.
 bool CopyChanges(Win32Window& w) {
-  if (!w.dirty) return false;
+  if (!w.dirty || w.bits == nullptr) return false;
   w.dirty = false;
   std::array<runtime::PixelRect, runtime::Form::kMaxDirty> dirty;
   const int count = w.form->TakeDirty(dirty);
@@ -139,7 +174,7 @@ bool CopyChanges(Win32Window& w) {
   for (int i = 0; i < count; ++i) {
     const runtime::PixelRect& r = dirty[static_cast<std::size_t>(i)];
     for (int y = r.top; y < r.bottom; ++y) {
-      const COLORREF* row = w.form->SurfaceRow(y);
+      const COLORREF* row = w.form->DisplayRow(y);
       std::uint32_t* shown = w.bits + static_cast<std::size_t>(y) * w.width;
       for (int x = r.left; x < r.right; ++x) shown[x] = DibPixel(row[x]);
     }
@@ -158,13 +193,119 @@ void FlushAll() noexcept {
   }
 }
 
+// --- Scale ----------------------------------------------------------------------------------
+
+// The scale at which places that belong to no window (the cursor, the monitors, the screen) are
+// converted: the first window's, else the primary monitor's. The program has one window; with
+// monitors of different scales, the pointer and its window are then measured alike.
+platform::DisplayScale CurrentScale() {
+  const Backend& state = State();
+  if (!state.windows.empty()) return state.windows.front()->scale;
+  win32::DeclareDpiAwareness();
+  return win32::ScaleAtDpi(win32::SystemDpi());
+}
+
+// A rectangle of display pixels in 96-dpi pixels, as the X11 backend converts a window's: the
+// 96-dpi pixel its top-left display pixel lies in, and its size converted.
+RECT ToLogical(const RECT& r, const platform::DisplayScale& scale) {
+  const LONG left = scale.ToLogical(r.left), top = scale.ToLogical(r.top);
+  return {left, top, left + scale.ToLogical(r.right - r.left),
+          top + scale.ToLogical(r.bottom - r.top)};
+}
+
+// The window's outer rectangle in 96-dpi pixels.
+bool LogicalWindowRect(const Win32Window& w, RECT* rect) {
+  RECT shown{};
+  if (!::GetWindowRect(w.handle, &shown)) return false;
+  *rect = ToLogical(shown, w.scale);
+  return true;
+}
+
+// The region the program set, in display pixels at the window's scale, for the system to own:
+// at 1x a copy; otherwise its shape drawn along the form's display image (Form::DisplayShape),
+// so that the picture drawn at the scale keeps its outline. Null when there is no region or it
+// cannot be made.
+HRGN DisplayRegion(const Win32Window& w) {
+  if (w.region == nullptr) return nullptr;
+  HRGN made = nullptr;
+  if (w.scale.IsOne()) {
+    made = CreateRectRgn(0, 0, 0, 0);
+    if (made != nullptr && CombineRgn(made, w.region, nullptr, RGN_COPY) == ERROR) {
+      DeleteObject(made);
+      made = nullptr;
+    }
+    return made;
+  }
+  // The region's rectangles, read into RECT-aligned room; the header is two RECTs long.
+  static_assert(sizeof(RGNDATAHEADER) == 2 * sizeof(RECT));
+  const DWORD size = GetRegionData(w.region, 0, nullptr);
+  if (size < sizeof(RGNDATAHEADER)) return nullptr;
+  std::vector<RECT> data(size / sizeof(RECT) + 1);
+  auto* read = reinterpret_cast<RGNDATA*>(data.data());
+  if (GetRegionData(w.region, size, read) == 0) return nullptr;
+  const std::span<const RECT> rects(reinterpret_cast<const RECT*>(read->Buffer), read->rdh.nCount);
+  std::vector<runtime::PixelRect> shape;
+  Guarded([&] { shape = w.form->DisplayShape(rects); });
+  std::vector<RECT> out(2 + shape.size());
+  auto* header = reinterpret_cast<RGNDATA*>(out.data());
+  header->rdh.dwSize = sizeof(RGNDATAHEADER);
+  header->rdh.iType = RDH_RECTANGLES;
+  header->rdh.nCount = static_cast<DWORD>(shape.size());
+  header->rdh.nRgnSize = static_cast<DWORD>(shape.size() * sizeof(RECT));
+  header->rdh.rcBound = {0, 0, w.width, w.height};
+  for (std::size_t i = 0; i < shape.size(); ++i)
+    out[2 + i] = {shape[i].left, shape[i].top, shape[i].right, shape[i].bottom};
+  return ExtCreateRegion(nullptr, static_cast<DWORD>(out.size() * sizeof(RECT)), header);
+}
+
+// Gives the window the shape of the program's region at its scale (none without one). True
+// when the system took it.
+bool ApplyRegion(Win32Window& w, BOOL redraw) {
+  HRGN shown = DisplayRegion(w);
+  if (w.region != nullptr && shown == nullptr) {
+    NoteFailure();
+    return false;
+  }
+  if (::SetWindowRgn(w.handle, shown, redraw) == 0) {
+    NoteFailure();
+    if (shown != nullptr) DeleteObject(shown);
+    return false;
+  }
+  return true;
+}
+
+void WakeUp();
+
+// The window is now at `scale`: the form draws itself again at it, and the window takes its new
+// pixels, size and shape, at `place` (display pixels; its own place when null).
+void Rescale(Win32Window& w, platform::DisplayScale scale, const POINT* place) {
+  bool changed = false;
+  Guarded([&] { changed = w.form->RaiseScaleChanged(scale); });
+  if (changed) {
+    FreeShownImage(w);
+    w.scale = w.form->Scale();
+    w.width = w.form->DisplayWidthPixels();
+    w.height = w.form->DisplayHeightPixels();
+    if (!CreateShownImage(w)) FreeShownImage(w);  // shows nothing rather than old pixels
+    ApplyRegion(w, FALSE);
+  }
+  RECT now{};
+  ::GetWindowRect(w.handle, &now);
+  const POINT at = place != nullptr ? *place : POINT{now.left, now.top};
+  ::SetWindowPos(w.handle, nullptr, at.x, at.y, w.width, w.height, SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(w.handle, nullptr, FALSE);
+  // The eyes are drawn again at the new scale by a tick, at once.
+  State().gate.Wake();
+  WakeUp();
+}
+
 // --- Window messages ------------------------------------------------------------------------
 
 void OnPaint(Win32Window& w) {
   CopyChanges(w);  // paint the newest pixels, whoever asked for the paint
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(w.handle, &paint);
-  if (dc != nullptr) {
+  if (dc != nullptr && w.memoryDc != nullptr) {
     const RECT& r = paint.rcPaint;
     BitBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, w.memoryDc, r.left, r.top,
            SRCCOPY);
@@ -183,9 +324,11 @@ std::int16_t ShiftState(WPARAM keys) {
 
 // A button press at a client pixel (signed: a captured pointer may lie left of or above it).
 void OnButtonDown(Win32Window& w, std::int16_t button, WPARAM wParam, LPARAM lParam) {
-  const int x = static_cast<short>(LOWORD(lParam));
-  const int y = static_cast<short>(HIWORD(lParam));
+  const int x = w.scale.ToLogical(static_cast<short>(LOWORD(lParam)));
+  const int y = w.scale.ToLogical(static_cast<short>(HIWORD(lParam)));
   runtime::Form& form = *w.form;
+  State().gate.Wake();  // a press may start a drag: the eyes follow from the first move
+  WakeUp();
   Guarded([&] { form.RaiseMouseDown(button, ShiftState(wParam), x, y); });
   FlushAll();
 }
@@ -204,14 +347,32 @@ void OnDestroyed(Win32Window* w) {
   SetWindowLongPtrA(w->handle, GWLP_USERDATA, 0);
   std::erase(state.windows, w);
   FreeShownImage(*w);
+  if (w->region != nullptr) DeleteObject(w->region);
   delete w;
   if (state.windows.empty() && !state.ended) PostQuitMessage(0);
 }
 
+void OnRawInput();
+void OnWindowMoved(Win32Window& w);
+
 LRESULT CALLBACK WindowProc(HWND handle, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INPUT) OnRawInput();  // to the input sink; the system cleans up after it
   Win32Window* w = Lookup(handle);
   if (w != nullptr) {
     switch (message) {
+      case WM_DPICHANGED: {
+        const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+        const POINT place{suggested->left, suggested->top};
+        Rescale(*w, win32::ScaleAtDpi(LOWORD(wParam)), &place);
+        return 0;
+      }
+      case WM_WINDOWPOSCHANGED:
+        OnWindowMoved(*w);
+        break;
+      case WM_DISPLAYCHANGE:
+        State().gate.Wake();
+        WakeUp();
+        break;
       case WM_PAINT:
         OnPaint(*w);
         return 0;
@@ -268,21 +429,123 @@ runtime::Timer* FindTimer(UINT_PTR id) {
   return nullptr;
 }
 
-void CALLBACK OnTimerTick(HWND, UINT, UINT_PTR id, DWORD) {
-  runtime::Timer* timer = FindTimer(id);
-  if (timer == nullptr || State().ended) return;  // stopped while its tick was queued
-  Guarded([&] { timer->RaiseTimer(); });
+// One tick of `timer`, its inputs reported to the gate; then the changed pixels are shown, and
+// once the gate rests the timers stop.
+void FallAsleep();
+
+void Tick(runtime::Timer& timer) {
+  Backend& state = State();
+  state.gate.BeginTick();
+  Guarded([&] { timer.RaiseTimer(); });
+  state.gate.EndTick();
   FlushAll();
+  if (state.gate.Resting() && !state.ended) FallAsleep();
 }
 
-// --- Screen ---------------------------------------------------------------------------------
+void CALLBACK OnTimerTick(HWND, UINT, UINT_PTR id, DWORD) {
+  runtime::Timer* timer = FindTimer(id);
+  // Stopped while its tick was queued, or the loop fell asleep meanwhile.
+  if (timer == nullptr || State().ended || State().asleep) return;
+  Tick(*timer);
+}
 
-// Twips per pixel on one axis (LOGPIXELSX or LOGPIXELSY): 1440 / dots per inch.
-int TwipsPerPixel(int axis) {
-  HDC screen = GetDC(nullptr);
-  const int dotsPerInch = screen != nullptr ? GetDeviceCaps(screen, axis) : 0;
-  if (screen != nullptr) ReleaseDC(nullptr, screen);
-  return dotsPerInch > 0 ? 1440 / dotsPerInch : kDefaultTwipsPerPixel;
+// --- Rest -----------------------------------------------------------------------------------
+
+// Raw input from the mouse comes to a message-only window of the program's class while at rest.
+void ListenForMotion() {
+  Backend& state = State();
+  if (state.inputSink == nullptr && state.windowClass != 0) {
+    state.inputSink = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                      GetModuleHandleA(nullptr), nullptr);
+  }
+  if (state.inputSink == nullptr) return;  // the slow check alone then wakes the ticks
+  RAWINPUTDEVICE device{kUsagePageGeneric, kUsageMouse, RIDEV_INPUTSINK, state.inputSink};
+  state.rawInput = RegisterRawInputDevices(&device, 1, sizeof device) != FALSE;
+  if (!state.rawInput) NoteFailure();
+}
+
+// Awake, the ticks ask where the pointer is themselves: raw input would cost a message for
+// every report of a moving mouse.
+void StopListening() {
+  Backend& state = State();
+  if (!state.rawInput) return;
+  RAWINPUTDEVICE device{kUsagePageGeneric, kUsageMouse, RIDEV_REMOVE, nullptr};
+  RegisterRawInputDevices(&device, 1, sizeof device);
+  state.rawInput = false;
+}
+
+// The timers stop; raw input and the slow check in the event loop (RunEventLoop) listen instead.
+void FallAsleep() {
+  Backend& state = State();
+  if (state.asleep) return;
+  state.restCheckDue = GetTickCount64() + kRestCheckMs;
+  for (runtime::Timer* timer : state.timers) {
+    KillTimer(nullptr, static_cast<UINT_PTR>(timer->backendData));
+    timer->backendData = 0;
+  }
+  state.asleep = true;
+  ListenForMotion();
+}
+
+// The timers start again, and each ticks at once.
+void WakeUp() {
+  Backend& state = State();
+  if (!state.asleep || state.ended) return;
+  state.asleep = false;
+  StopListening();
+  for (runtime::Timer* timer : state.timers) {
+    const UINT_PTR id = SetTimer(nullptr, 0, static_cast<UINT>(timer->Interval()), OnTimerTick);
+    if (id == 0) NoteFailure();
+    timer->backendData = static_cast<std::int64_t>(id);
+  }
+  // Copy: a tick may start or stop timers, or the loop may fall asleep again.
+  const std::vector<runtime::Timer*> timers = state.timers;
+  for (runtime::Timer* timer : timers) {
+    if (state.asleep || state.ended) break;
+    if (std::find(state.timers.begin(), state.timers.end(), timer) != state.timers.end())
+      Tick(*timer);
+  }
+}
+
+void OnRawInput() {
+  if (!State().asleep) return;
+  State().gate.Wake();
+  WakeUp();
+}
+
+// Twice a second at rest: the pointer elsewhere than the last tick read it wakes the ticks,
+// whether or not a device said so. (A window that moves is told so, WM_WINDOWPOSCHANGED.)
+void RestCheck() {
+  Backend& state = State();
+  if (!state.asleep || state.ended) return;
+  POINT at{};
+  const bool onScreen = ::GetCursorPos(&at) != FALSE;
+  state.gate.CursorNow(onScreen, onScreen ? at : POINT{});
+  if (!state.gate.Resting()) WakeUp();
+}
+
+// At rest the loop waits for a message no longer than until the next check is due, and makes the
+// check when it is. True when a message waits. (A wait that ends by its timeout costs less under
+// Wine than a timer's message, which takes several calls to Wine's server to deliver.)
+bool WaitAtRest() {
+  Backend& state = State();
+  const ULONGLONG now = GetTickCount64();
+  if (now >= state.restCheckDue) {
+    state.restCheckDue = now + kRestCheckMs;
+    RestCheck();
+    return false;
+  }
+  const DWORD waited = MsgWaitForMultipleObjectsEx(
+      0, nullptr, static_cast<DWORD>(state.restCheckDue - now), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  return waited != WAIT_TIMEOUT;
+}
+
+// Moved or sized by anyone: a tick must look again if the window is not where the last read it.
+void OnWindowMoved(Win32Window& w) {
+  RECT rect{};
+  if (!LogicalWindowRect(w, &rect)) return;
+  State().gate.WindowNow(w.handle, rect);
+  if (!State().gate.Resting()) WakeUp();
 }
 
 // --- Single instance ------------------------------------------------------------------------
@@ -334,11 +597,13 @@ std::string InstanceMutexName() {
 namespace platform {
 
 HWND CreateFormWindow(runtime::Form& form) {
+  win32::DeclareDpiAwareness();
   if (!RegisterFormClass()) return nullptr;
   auto w = std::make_unique<Win32Window>();
   w->form = &form;
-  w->width = form.ClientWidthPixels();
-  w->height = form.ClientHeightPixels();
+  w->scale = form.Scale();
+  w->width = form.DisplayWidthPixels();
+  w->height = form.DisplayHeightPixels();
   if (!CreateShownImage(*w)) {
     FreeShownImage(*w);
     return nullptr;
@@ -355,8 +620,12 @@ HWND CreateFormWindow(runtime::Form& form) {
     return nullptr;
   }
   w->handle = handle;
+  Win32Window& record = *w;
   State().windows.push_back(w.get());
   SetWindowLongPtrA(handle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(w.release()));
+  // The form drew for the primary monitor's scale; the window may have come up on another.
+  const platform::DisplayScale scale = win32::ScaleAtDpi(win32::WindowDpi(handle));
+  if (scale != record.scale) Rescale(record, scale, nullptr);
   return handle;
 }
 
@@ -373,6 +642,14 @@ void InvalidateFormWindow(HWND window) {
 
 void StartTimer(runtime::Timer& timer) {
   Backend& state = State();
+  if (state.asleep) {
+    // Started while the loop rests: it wakes, and starts this timer with the others.
+    if (std::find(state.timers.begin(), state.timers.end(), &timer) == state.timers.end())
+      state.timers.push_back(&timer);
+    state.gate.Wake();
+    WakeUp();
+    return;
+  }
   // Passing a running timer's id replaces it, which restarts its period.
   const auto running = static_cast<UINT_PTR>(timer.backendData);
   const UINT_PTR id = SetTimer(nullptr, running, static_cast<UINT>(timer.Interval()), OnTimerTick);
@@ -393,27 +670,33 @@ void StopTimer(runtime::Timer& timer) {
   timer.backendData = 0;
 }
 
-// The program declares no DPI awareness: Windows scales its windows itself.
-DisplayScale GetDisplayScale() { return DisplayScale(); }
-
-int ScreenWidthPixels() { return GetSystemMetrics(SM_CXSCREEN); }
-
-// The program declares no DPI awareness, so Windows reports 96 dots per inch to it for the
-// whole run (and scales the window): asked once, the answer stands.
-int TwipsPerPixelX() {
-  static const int twips = TwipsPerPixel(LOGPIXELSX);
-  return twips;
+DisplayScale GetDisplayScale() {
+  win32::DeclareDpiAwareness();
+  return win32::ScaleAtDpi(win32::SystemDpi());
 }
 
-int TwipsPerPixelY() {
-  static const int twips = TwipsPerPixel(LOGPIXELSY);
-  return twips;
-}
+int ScreenWidthPixels() { return CurrentScale().ToLogical(GetSystemMetrics(SM_CXSCREEN)); }
+
+// The program's pixels are 96-dpi pixels at every scale: the settings keep the same twips for
+// the same place on the desktop whatever its scale.
+int TwipsPerPixelX() { return kTwipsPerPixel; }
+int TwipsPerPixelY() { return kTwipsPerPixel; }
 
 void RunEventLoop() {
   MSG message;
   while (!State().ended) {
     FlushAll();
+    if (State().asleep) {
+      // Messages are taken as they are there, never waited for: GetMessage would wait past the
+      // next check after a sent message.
+      if (!WaitAtRest()) continue;
+      while (!State().ended && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) return;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+      }
+      continue;
+    }
     const BOOL got = GetMessageA(&message, nullptr, 0, 0);
     if (got == 0 || got == -1) return;  // WM_QUIT: the last window is gone
     TranslateMessage(&message);
@@ -442,3 +725,78 @@ bool IsPreviousInstanceRunning() {
 }
 
 }  // namespace platform
+
+// --- The converting services (win32_api.h) ---------------------------------------------------
+// Windows that are not the program's, and places of no window, are converted at CurrentScale.
+
+BOOL OzzGetCursorPos(POINT* point) {
+  if (point == nullptr) return FALSE;
+  POINT at{};
+  const bool onScreen = ::GetCursorPos(&at) != FALSE;
+  State().gate.ReadCursor(onScreen, onScreen ? at : POINT{});
+  if (!onScreen) return FALSE;  // another desktop has the input, a secure one say
+  const platform::DisplayScale scale = CurrentScale();
+  *point = {scale.ToLogical(at.x), scale.ToLogical(at.y)};
+  return TRUE;
+}
+
+BOOL OzzGetWindowRect(HWND window, RECT* rect) {
+  if (rect == nullptr) return FALSE;
+  RECT shown{};
+  if (!::GetWindowRect(window, &shown)) return FALSE;
+  const Win32Window* w = Lookup(window);
+  *rect = ToLogical(shown, w != nullptr ? w->scale : CurrentScale());
+  State().gate.ReadWindow(window, *rect);
+  return TRUE;
+}
+
+// A place and size in 96-dpi pixels; the window goes to the first display pixel of each.
+BOOL OzzSetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags) {
+  const Win32Window* w = Lookup(window);
+  const platform::DisplayScale scale = w != nullptr ? w->scale : CurrentScale();
+  return ::SetWindowPos(window, insertAfter, scale.ToDisplay(x), scale.ToDisplay(y),
+                        scale.ToDisplay(cx), scale.ToDisplay(cy), flags);
+}
+
+// The window keeps the region in 96-dpi pixels, as the program gave it, and shows it at its
+// scale; on failure the region stays the caller's, and the window keeps its shape.
+int OzzSetWindowRgn(HWND window, HRGN region, BOOL redraw) {
+  Win32Window* w = Lookup(window);
+  if (w == nullptr) return ::SetWindowRgn(window, region, redraw);
+  HRGN previous = w->region;
+  w->region = region;
+  if (!ApplyRegion(*w, redraw)) {
+    w->region = previous;
+    return 0;
+  }
+  if (previous != nullptr) DeleteObject(previous);
+  return 1;
+}
+
+int OzzGetWindowRgn(HWND window, HRGN region) {
+  const Win32Window* w = Lookup(window);
+  if (w == nullptr) return ::GetWindowRgn(window, region);
+  if (w->region == nullptr || region == nullptr) return ERROR;
+  return CombineRgn(region, w->region, nullptr, RGN_COPY);
+}
+
+// Each monitor's rectangle in 96-dpi pixels. (A clipping rectangle would be display pixels; the
+// program gives none.)
+BOOL OzzEnumDisplayMonitors(HDC dc, LPCRECT clip, MONITORENUMPROC callback, LPARAM data) {
+  if (callback == nullptr) return FALSE;
+  struct Forward {
+    MONITORENUMPROC callback;
+    LPARAM data;
+    platform::DisplayScale scale;
+  } forward{callback, data, CurrentScale()};
+  return ::EnumDisplayMonitors(
+      dc, clip,
+      [](HMONITOR monitor, HDC monitorDc, LPRECT area, LPARAM forwarded) -> BOOL {
+        const Forward& f = *reinterpret_cast<const Forward*>(forwarded);
+        const platform::DisplayScale& s = f.scale;
+        RECT logical{s.ToLogical(area->left), s.ToLogical(area->top), s.ToLogical(area->right),
+                     s.ToLogical(area->bottom)};
+        return f.callback(monitor, monitorDc, &logical, f.data);
+      },
+      reinterpret_cast<LPARAM>(&forward));
+}

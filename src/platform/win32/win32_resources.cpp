@@ -1,6 +1,7 @@
 // The watcher window's picture on Windows: a resource of the executable (ozzlebeck.rc), kept
 // as the BMP file's bytes. The icon is a resource too; the window class takes it from there,
-// so the form needs no pixels of it.
+// so the form needs no pixels of it. The pictures drawn at the display scales are embedded as
+// on the other systems (cmake/embed_scaled.cmake).
 #include "platform/win32/resource_ids.h"
 #include "platform/win32_api.h"
 #include "watcher/resources.h"
@@ -25,8 +26,5 @@ std::span<const std::uint8_t> PictureBmp() {
 }
 
 std::span<const std::uint32_t> IconArgb() { return {}; }
-
-// Windows enlarges the window of a program that declares no DPI awareness itself.
-std::span<const std::uint8_t> ScaledPictureBmp(int) { return {}; }
 
 }  // namespace resources
