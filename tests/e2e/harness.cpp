@@ -64,18 +64,8 @@ constexpr const char* kOpenboxConfig = R"(<?xml version="1.0" encoding="UTF-8"?>
 
 std::string ErrnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path& path, std::string_view content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(content.data(), static_cast<std::streamsize>(content.size()));
-  if (!out) Fail("cannot write " + path.string());
-}
+// A log file, or nothing when there is none.
+std::string ReadLog(const fs::path& path) { return ReadFile(path).value_or(""); }
 
 fs::path MakeTemporaryFolder(const std::string& stem) {
   std::string pattern = (fs::temp_directory_path() / (stem + "-XXXXXX")).string();
@@ -94,6 +84,7 @@ struct ChildLaunch {
   std::vector<std::pair<std::string, std::string>> environment;  // added or replaced
   std::vector<std::string> unset_environment;                    // removed
   fs::path output;                                               // stdout and stderr, appended
+  fs::path standard_output;                                      // stdout instead, when set
   fs::path working_folder;
   int inherited_fd = -1;  // stays open in the child
 };
@@ -128,6 +119,7 @@ pid_t StartChild(const ChildLaunch& launch) {
   std::vector<char*> argv = CStrings(argv_strings);
   std::vector<char*> envp = CStrings(env_strings);
   std::string output = launch.output.string();
+  std::string standard_output = launch.standard_output.string();
   std::string folder = launch.working_folder.string();
   const pid_t parent = getpid();
 
@@ -140,9 +132,12 @@ pid_t StartChild(const ChildLaunch& launch) {
     int in = open("/dev/null", O_RDONLY);
     int out = output.empty() ? open("/dev/null", O_WRONLY)
                              : open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (in < 0 || out < 0) _exit(126);
+    int std_out = standard_output.empty()
+                      ? out
+                      : open(standard_output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (in < 0 || out < 0 || std_out < 0) _exit(126);
     dup2(in, STDIN_FILENO);
-    dup2(out, STDOUT_FILENO);
+    dup2(std_out, STDOUT_FILENO);
     dup2(out, STDERR_FILENO);
     if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
     if (launch.inherited_fd >= 0) fcntl(launch.inherited_fd, F_SETFD, 0);
@@ -295,6 +290,20 @@ std::ostream& operator<<(std::ostream& out, Rgb c) {
   return out << text.str();
 }
 
+std::optional<std::string> ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const fs::path& path, std::string_view content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  if (!out) Fail("cannot write " + path.string());
+}
+
 // ---- Image ----------------------------------------------------------------------------------
 
 std::size_t Image::Index(int x, int y) const {
@@ -316,7 +325,7 @@ bool Image::SavePpm(const fs::path& path) const {
 }
 
 Image LoadBmp(const fs::path& path) {
-  const std::string data = ReadFile(path);
+  const std::string data = ReadLog(path);
   auto u16 = [&](std::size_t at) {
     if (at + 2 > data.size()) Fail(path.string() + ": truncated BMP");
     return static_cast<unsigned>(static_cast<std::uint8_t>(data[at])) |
@@ -438,7 +447,7 @@ void XServer::StartXvfb() {
   }
   close(fds[0]);
   if (number.find('\n') == std::string::npos) {
-    Fail("Xvfb did not start:\n" + ReadFile(work_folder_ / "xvfb.log"));
+    Fail("Xvfb did not start:\n" + ReadLog(work_folder_ / "xvfb.log"));
   }
   number.erase(number.find('\n'));
   name_ = ":" + number;
@@ -537,8 +546,8 @@ std::string TestNameOf(XServer::WindowManager window_manager) {
 Window XServer::root() const { return DefaultRootWindow(display_); }
 
 std::string XServer::Log() const {
-  std::string log = "---- Xvfb " + name_ + " ----\n" + ReadFile(work_folder_ / "xvfb.log");
-  if (has_window_manager()) log += "---- openbox ----\n" + ReadFile(work_folder_ / "openbox.log");
+  std::string log = "---- Xvfb " + name_ + " ----\n" + ReadLog(work_folder_ / "xvfb.log");
+  if (has_window_manager()) log += "---- openbox ----\n" + ReadLog(work_folder_ / "openbox.log");
   return log;
 }
 
@@ -713,17 +722,32 @@ bool ProgramCommand::RunsUnderWine() const {
   return !launcher.empty() && fs::path(launcher.back()).filename().string().starts_with("wine");
 }
 
+bool UnderWine() {
+  static const bool under_wine = ProgramCommand::FromEnvironment().RunsUnderWine();
+  return under_wine;
+}
+
+const TimeLimits& Timeouts() {
+  using M = Milliseconds;
+  static const TimeLimits wine{M(60'000), M(10'000), M(20'000), M(60'000), M(1000)};
+  static const TimeLimits native{M(20'000), M(3000), M(5000), M(10'000), M(350)};
+  return UnderWine() ? wine : native;
+}
+
+User LookUpUser(const std::string& name, const std::string& group) {
+  const passwd* user = getpwnam(name.c_str());
+  if (user == nullptr) Fail("there is no user " + name + " to run the program as");
+  const struct group* found = getgrnam(group.c_str());
+  return {name, user->pw_uid, found != nullptr ? found->gr_gid : user->pw_gid};
+}
+
 // ---- Program --------------------------------------------------------------------------------
 
 namespace {
 
-// Makes `path` belong to the user nobody (and the group nogroup), as an unprivileged run needs.
-void HandToNobody(const fs::path& path) {
-  const passwd* user = getpwnam("nobody");
-  const group* nogroup = getgrnam("nogroup");
-  if (user == nullptr) Fail("there is no user nobody to run the program as");
-  const gid_t gid = nogroup != nullptr ? nogroup->gr_gid : user->pw_gid;
-  if (chown(path.c_str(), user->pw_uid, gid) != 0) Fail(ErrnoText("chown " + path.string()));
+// Makes `path` belong to `user`, as a run as that user needs.
+void HandTo(const User& user, const fs::path& path) {
+  if (chown(path.c_str(), user.uid, user.gid) != 0) Fail(ErrnoText("chown " + path.string()));
 }
 
 int g_wine_programs_alive = 0;
@@ -784,12 +808,17 @@ Program::Program(const XServer& server, Options options)
 
     output_path_ = server_.work_folder() / ("program-" + std::to_string(++g_program_runs) + ".log");
     ChildLaunch launch;
-    if (options_.unprivileged && geteuid() == 0) {
+    if (options_.user && geteuid() == 0) {
+      const User& user = *options_.user;
       if (command_.RunsUnderWine())
-        Fail("an unprivileged run under Wine needs a prefix of its own");
-      HandToNobody(folder_);
-      HandToNobody(executable_);
-      launch.argv = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"};
+        Fail("a run as another user under Wine needs a prefix of its own");
+      // A private copy becomes theirs; a folder the caller named stays as it is.
+      if (!options_.folder && (owns_folder_ || options_.same_copy_as != nullptr)) {
+        HandTo(user, folder_);
+        HandTo(user, executable_);
+      }
+      launch.argv = {"setpriv", "--reuid=" + std::to_string(user.uid),
+                     "--regid=" + std::to_string(user.gid), "--clear-groups", "--"};
     }
     launch.argv.insert(launch.argv.end(), command_.launcher.begin(), command_.launcher.end());
     launch.argv.push_back(executable_.string());
@@ -804,12 +833,12 @@ Program::Program(const XServer& server, Options options)
       }
     }
     launch.output = output_path_;
+    if (options_.standard_output) launch.standard_output = *options_.standard_output;
     launch.working_folder = folder_;
     pid_ = StartChild(launch);
     if (command_.RunsUnderWine()) ++g_wine_programs_alive;
 
-    const Milliseconds timeout = options_.window_timeout.value_or(
-        command_.RunsUnderWine() ? kWineWindowTimeout : kNativeWindowTimeout);
+    const Milliseconds timeout = options_.window_timeout.value_or(Timeouts().window);
     // Wine itself now and then fails to start a program in a fresh wineserver: it ends at once
     // with status 1 and says nothing (the Windows program never ends with 1). That start alone
     // is tried again, once, with a new wineserver.
@@ -924,7 +953,11 @@ std::optional<std::string> Program::ReadSettings() const {
   return ReadFile(SettingsPath());
 }
 
-std::string Program::Output() const { return output_path_.empty() ? "" : ReadFile(output_path_); }
+std::string Program::Output() const { return output_path_.empty() ? "" : ReadLog(output_path_); }
+
+std::string Program::StandardOutput() const {
+  return options_.standard_output ? ReadLog(*options_.standard_output) : "";
+}
 
 void Program::Kill() {
   if (pid_ <= 0) return;

@@ -86,6 +86,11 @@ class Image {
 // Reads an uncompressed 24-bit BMP (bottom-up or top-down rows). Throws std::runtime_error.
 Image LoadBmp(const std::filesystem::path& path);
 
+// The whole file, bytes as they are; nothing when it cannot be read.
+std::optional<std::string> ReadFile(const std::filesystem::path& path);
+// Writes `content` as the whole file. Throws std::runtime_error.
+void WriteFile(const std::filesystem::path& path, std::string_view content);
+
 // Calls `condition` every `interval` until it returns true or `timeout` has passed; returns
 // whether it became true. The condition always runs at least once, and once more at the end.
 bool WaitUntil(const std::function<bool()>& condition, Milliseconds timeout,
@@ -131,6 +136,7 @@ class XServer {
   XServer& operator=(const XServer&) = delete;
 
   Display* display() const { return display_; }
+  pid_t pid() const { return xvfb_pid_; }            // the Xvfb process
   const std::string& name() const { return name_; }  // ":N", the value of DISPLAY for clients
   Window root() const;
   int width() const { return options_.width; }
@@ -221,6 +227,20 @@ class PlainWindow {
   Window window_ = None;
 };
 
+// A user to run the program as, one whom file permissions bind.
+struct User {
+  std::string name;
+  uid_t uid = 0;
+  gid_t gid = 0;
+};
+
+// The user `name` with the group `group` (or, without such a group, the user's own), looked up
+// in the system's databases. Throws std::runtime_error when there is no such user.
+User LookUpUser(const std::string& name = "nobody", const std::string& group = "nogroup");
+
+// Variables added to a program's environment or replaced in it or, with no value, removed.
+using Environment = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
 // How to start the program: OZZ_PROGRAM split into a launcher and the executable.
 struct ProgramCommand {
   std::vector<std::string> launcher;  // e.g. {"wine"}; empty for a native executable
@@ -233,13 +253,24 @@ struct ProgramCommand {
   bool RunsUnderWine() const;
 };
 
+// Whether OZZ_PROGRAM runs the program under Wine.
+bool UnderWine();
+
+// How long the tests wait for what the program does; a Windows build under Wine, started cold in
+// a fresh wineserver and driven through Wine's own loops, takes several times longer.
+struct TimeLimits {
+  Milliseconds window;     // from the start to a viewable window
+  Milliseconds placement;  // to be put, moved or painted, by the program, Wine or a window manager
+  Milliseconds exit;       // to end after a double-click
+  Milliseconds second_copy;  // a generous bound on the life of a copy that must end at once
+  Milliseconds quiet;        // to show it does nothing: several 70 ms ticks
+};
+// The limits for the program under test.
+const TimeLimits& Timeouts();
+
 // One run of the program on an XServer, from a private copy of its executable.
 class Program {
  public:
-  // How long the program may take to show its window: a cold Wine start is slow.
-  static constexpr Milliseconds kNativeWindowTimeout{20'000};
-  static constexpr Milliseconds kWineWindowTimeout{60'000};
-
   struct Options {
     // Written as the settings file beside the copy before it starts, when set.
     std::optional<std::string> settings;
@@ -247,23 +278,24 @@ class Program {
     // Start() waits for a viewable window of this WM_CLASS part, unless wait_for_window is false.
     std::string window_class = "ozzlebeck";
     bool wait_for_window = true;
-    // Defaults to kWineWindowTimeout under Wine, kNativeWindowTimeout otherwise.
+    // Defaults to Timeouts().window.
     std::optional<Milliseconds> window_timeout;
     // Runs the same copy (same folder, same settings file) as another program, e.g. to start a
     // second copy of one installation.
     const Program* same_copy_as = nullptr;
     // Defaults to OZZ_PROGRAM.
     std::optional<ProgramCommand> command;
-    // When the tests run as root, runs the program as `nobody` (through setpriv), with its
-    // folder and executable handed to that user, so that file permissions bind it. Not under
-    // Wine, whose prefix belongs to the user running the tests.
-    bool unprivileged = false;
+    // When the tests run as root, runs the program as this user (through setpriv), with a
+    // private copy handed to them, so that file permissions bind it. Not under Wine, whose
+    // prefix belongs to the user running the tests.
+    std::optional<User> user;
     // Runs the program from this folder (made if missing; the executable is copied into it
     // unless it is there already) instead of a private one. The folder stays the caller's.
     std::optional<std::filesystem::path> folder;
-    // Variables added to the program's environment or replaced in it (DISPLAY too), or, with
-    // no value, removed from it.
-    std::vector<std::pair<std::string, std::optional<std::string>>> environment;
+    // Changes to the program's environment (DISPLAY too), after DISPLAY is set to the server.
+    Environment environment;
+    // Where standard output goes instead of to Output() with standard error, e.g. /dev/full.
+    std::optional<std::filesystem::path> standard_output;
   };
 
   // Copies, starts and (by default) waits for the window; throws std::runtime_error when the
@@ -298,8 +330,11 @@ class Program {
   std::filesystem::path SettingsPath() const;
   std::optional<std::string> ReadSettings() const;
 
-  // What the program (and its launcher) wrote to stdout and stderr.
+  // What the program (and its launcher) wrote to stderr, and to stdout unless that went to
+  // Options::standard_output.
   std::string Output() const;
+  // What it wrote to Options::standard_output; empty when that is not set.
+  std::string StandardOutput() const;
 
   // Ends the program: SIGTERM to its process group, SIGKILL if that is not enough; under Wine
   // also ends the prefix's wineserver so the next test starts clean.
