@@ -132,19 +132,15 @@ struct Named {
   const char* name;
 };
 template <typename Case>
-  requires std::derived_from<Case, Named>
-void PrintTo(const Case& c, std::ostream* out) {
-  *out << c.name;
-}
+requires std::derived_from<Case, Named>
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 // The name of a parameterised case: a parameter's `name`, a window manager's TestNameOf, and
 // the parts of a tuple joined by "_". For INSTANTIATE_TEST_SUITE_P.
 inline std::string NameOf(WindowManager window_manager) { return TestNameOf(window_manager); }
 template <typename Case>
-  requires requires(const Case& c) { std::string(c.name); }
-std::string NameOf(const Case& c) {
-  return std::string(c.name);
-}
+requires requires(const Case& c) { std::string(c.name); }
+std::string NameOf(const Case& c) { return std::string(c.name); }
 template <typename... Parts>
 std::string NameOf(const std::tuple<Parts...>& parts) {
   return std::apply(

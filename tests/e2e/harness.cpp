@@ -723,7 +723,10 @@ bool ProgramCommand::RunsUnderWine() const {
 }
 
 bool UnderWine() {
-  static const bool under_wine = ProgramCommand::FromEnvironment().RunsUnderWine();
+  static const bool under_wine = [] {
+    const char* text = std::getenv("OZZ_PROGRAM");
+    return text != nullptr && *text != '\0' && ProgramCommand::Parse(text).RunsUnderWine();
+  }();
   return under_wine;
 }
 

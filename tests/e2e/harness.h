@@ -253,7 +253,8 @@ struct ProgramCommand {
   bool RunsUnderWine() const;
 };
 
-// Whether OZZ_PROGRAM runs the program under Wine.
+// Whether OZZ_PROGRAM runs the program under Wine; false when it is unset (a test that names its
+// own program, as the package check does).
 bool UnderWine();
 
 // How long the tests wait for what the program does; a Windows build under Wine, started cold in
