@@ -22,7 +22,6 @@ class ProgramOnServer : public DesktopTest {
  protected:
   using DesktopTest::DesktopTest;
   void SetUp() override { ASSERT_NE(Start().window(), static_cast<Window>(None)); }
-  Image CaptureClient() const { return server().Capture(Client()); }
 };
 
 class WatcherWindowTest : public ProgramOnServer,
@@ -151,51 +150,23 @@ std::ostream& operator<<(std::ostream& out, const Range& r) {
 }
 
 struct CursorCase : Named {
-  // Where the pointer goes, from the client area's place on the screen and the screen's size.
-  Point (*place)(const Rect& client, const XServer& server);
+  // Where the pointer goes, from the client area's corner; kept on the screen.
+  Point at;
   Lean left;
   Lean right;
 };
 
+constexpr int kFar = 10'000;
+constexpr int kMiddle = (kLeftEye.x + kRightEye.x) / 2;
 const CursorCase kCursorCases[] = {
-    {"RightOfTheEyes",
-     [](const Rect& c, const XServer& s) {
-       return Point{s.width() - 1, c.y + kLeftEye.y};
-     },
-     {kTowardsPlus, kLevel},
-     {kTowardsPlus, kLevel}},
-    {"LeftOfTheEyes",
-     [](const Rect& c, const XServer&) {
-       return Point{0, c.y + kLeftEye.y};
-     },
-     {kTowardsMinus, kLevel},
-     {kTowardsMinus, kLevel}},
-    {"FarBelowTheEyes",
-     [](const Rect& c, const XServer& s) {
-       return Point{c.x + (kLeftEye.x + kRightEye.x) / 2, s.height() - 1};
-     },
-     {kLevel, kTowardsPlus},
-     {kLevel, kTowardsPlus}},
+    {"RightOfTheEyes", {kFar, kLeftEye.y}, {kTowardsPlus, kLevel}, {kTowardsPlus, kLevel}},
+    {"LeftOfTheEyes", {-kFar, kLeftEye.y}, {kTowardsMinus, kLevel}, {kTowardsMinus, kLevel}},
+    {"FarBelowTheEyes", {kMiddle, kFar}, {kLevel, kTowardsPlus}, {kLevel, kTowardsPlus}},
     // The window opens at the top edge, so the pointer can be above the eyes only nearby: the
     // eye straight below it looks straight up, the other one up and sideways.
-    {"AboveTheLeftEye",
-     [](const Rect& c, const XServer&) {
-       return Point{c.x + kLeftEye.x, c.y};
-     },
-     {kLevel, kTowardsMinus},
-     {kSomewhatMinus, kTowardsMinus}},
-    {"AboveTheRightEye",
-     [](const Rect& c, const XServer&) {
-       return Point{c.x + kRightEye.x, c.y};
-     },
-     {kSomewhatPlus, kTowardsMinus},
-     {kLevel, kTowardsMinus}},
-    {"BetweenTheEyes",
-     [](const Rect& c, const XServer&) {
-       return Point{c.x + (kLeftEye.x + kRightEye.x) / 2, c.y + kLeftEye.y};
-     },
-     {kTowardsPlus, kLevel},
-     {kTowardsMinus, kLevel}},
+    {"AboveTheLeftEye", {kLeftEye.x, 0}, {kLevel, kTowardsMinus}, {kSomewhatMinus, kTowardsMinus}},
+    {"AboveTheRightEye", {kRightEye.x, 0}, {kSomewhatPlus, kTowardsMinus}, {kLevel, kTowardsMinus}},
+    {"BetweenTheEyes", {kMiddle, kLeftEye.y}, {kTowardsPlus, kLevel}, {kTowardsMinus, kLevel}},
 };
 
 class PupilTest : public ProgramOnServer,
@@ -203,19 +174,10 @@ class PupilTest : public ProgramOnServer,
  protected:
   PupilTest() : ProgramOnServer({.window_manager = std::get<0>(GetParam())}) {}
 
-  Pupils Measure() { return FindPupils(CaptureClient()); }
-
   // Moves the pointer and waits until `settled` holds for a fresh capture; returns the last one.
   Pupils PointAndWait(Point at, const std::function<bool(const Pupils&)>& settled) {
     server().MovePointer(at);
-    Pupils pupils;
-    e2e::WaitUntil(
-        [&] {
-          pupils = Measure();
-          return settled(pupils);
-        },
-        kRedrawTimeout, Milliseconds(30));
-    return pupils;
+    return WaitForPupils(settled, kRedrawTimeout);
   }
 
   // Where each pupil rests with the pointer on its eye's centre, as rasterised by the program.
@@ -255,7 +217,9 @@ TEST_P(PupilTest, LeanTowardsThePointer) {
     return Pupils{p.left ? std::optional(Relative(*p.left, *left_rest)) : std::nullopt,
                   p.right ? std::optional(Relative(*p.right, *right_rest)) : std::nullopt};
   };
-  const Point at = cursor.place(Client(), server());
+  const Point corner = Place() + cursor.at;
+  const Point at{std::clamp(corner.x, 0, server().width() - 1),
+                 std::clamp(corner.y, 0, server().height() - 1)};
   const Pupils seen = relative(PointAndWait(at, [&](const Pupils& p) {
     const Pupils r = relative(p);
     return cursor.left.Holds(r.left) && cursor.right.Holds(r.right);
@@ -490,15 +454,7 @@ TEST_F(RedrawRateTest, EyesAreRedrawnAbout14TimesASecondWhileThePointerMoves) {
   const Rect left_eye{client.x + kLeftEye.x - kEyeRadius, client.y + kLeftEye.y - kEyeRadius,
                       2 * kEyeRadius + 1, 2 * kEyeRadius + 1};
   const Point eye_in_capture{kEyeRadius, kEyeRadius};
-  auto same = [](const Image& a, const Image& b) {
-    if (a.width() != b.width() || a.height() != b.height()) return false;
-    for (int y = 0; y < a.height(); ++y)
-      for (int x = 0; x < a.width(); ++x)
-        if (a.At(x, y) != b.At(x, y)) return false;
-    return true;
-  };
 
-  using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
   const auto measure_from = start + kWarmUp;
   const auto measure_to = measure_from + kMeasure;
@@ -516,7 +472,7 @@ TEST_F(RedrawRateTest, EyesAreRedrawnAbout14TimesASecondWhileThePointerMoves) {
     // A capture without a whole pupil caught the eye half drawn; the next one will do.
     if (PupilOffset(eye, eye_in_capture)) {
       if (captured >= measure_from) {
-        if (last.width() != 0 && !same(eye, last)) ++redraws;
+        if (last.width() != 0 && eye != last) ++redraws;
         longest_gap = std::max(longest_gap,
                                std::chrono::duration_cast<Milliseconds>(captured - last_capture));
       }

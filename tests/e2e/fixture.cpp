@@ -55,6 +55,18 @@ Point DesktopTest::Place(const Program& program) const {
 
 Point DesktopTest::OnScreen(Point client_point) const { return Place() + client_point; }
 
+Pupils DesktopTest::WaitForPupils(const std::function<bool(const Pupils&)>& wanted,
+                                  Milliseconds timeout) const {
+  Pupils pupils;
+  WaitUntil(
+      [&] {
+        pupils = FindPupils(CaptureClient());
+        return wanted(pupils);
+      },
+      timeout, Milliseconds(30));
+  return pupils;
+}
+
 Point DesktopTest::WaitForPlace(const Program& program, Point expected) const {
   WaitUntil([&] { return Place(program) == expected; }, Timeouts().placement);
   return Place(program);

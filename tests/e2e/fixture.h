@@ -25,6 +25,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -84,6 +85,11 @@ class DesktopTest : public testing::Test {
   Point Place() const { return Place(program()); }
   // A client point of the program started last, in root coordinates.
   Point OnScreen(Point client_point) const;
+  // What the screen shows of the client area of the program started last.
+  Image CaptureClient() const { return server().Capture(Client()); }
+  // Finds its pupils in captures until they are as `wanted` (up to `timeout`); returns the last.
+  Pupils WaitForPupils(const std::function<bool(const Pupils&)>& wanted,
+                       Milliseconds timeout) const;
   // Waits up to Timeouts().placement until the client area rests at `expected`; returns its place.
   Point WaitForPlace(const Program& program, Point expected) const;
   Point WaitForPlace(Point expected) const { return WaitForPlace(program(), expected); }

@@ -16,6 +16,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -66,18 +67,6 @@ std::string ErrnoText(const std::string& what) { return what + ": " + std::strer
 
 // A log file, or nothing when there is none.
 std::string ReadLog(const fs::path& path) { return ReadFile(path).value_or(""); }
-
-fs::path MakeTemporaryFolder(const std::string& stem) {
-  std::string pattern = (fs::temp_directory_path() / (stem + "-XXXXXX")).string();
-  if (mkdtemp(pattern.data()) == nullptr) Fail(ErrnoText("mkdtemp " + pattern));
-  return pattern;
-}
-
-void RemoveFolder(const fs::path& folder) {
-  if (folder.empty() || std::getenv("OZZ_E2E_KEEP") != nullptr) return;
-  std::error_code ignored;
-  fs::remove_all(folder, ignored);
-}
 
 struct ChildLaunch {
   std::vector<std::string> argv;
@@ -304,6 +293,20 @@ void WriteFile(const fs::path& path, std::string_view content) {
   if (!out) Fail("cannot write " + path.string());
 }
 
+TemporaryFolder::TemporaryFolder(const std::string& stem) {
+  std::string pattern = (fs::temp_directory_path() / (stem + "-XXXXXX")).string();
+  if (mkdtemp(pattern.data()) == nullptr) Fail(ErrnoText("mkdtemp " + pattern));
+  path_ = pattern;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+  if (std::getenv("OZZ_E2E_KEEP") != nullptr) return;
+  std::error_code ignored;
+  for (const auto& entry : fs::recursive_directory_iterator(path_, ignored))
+    if (entry.is_directory(ignored)) chmod(entry.path().c_str(), 0700);
+  fs::remove_all(path_, ignored);
+}
+
 // ---- Image ----------------------------------------------------------------------------------
 
 std::size_t Image::Index(int x, int y) const {
@@ -387,8 +390,7 @@ bool XErrorTrap::Failed() {
 
 // ---- XServer --------------------------------------------------------------------------------
 
-XServer::XServer(Options options) : options_(options) {
-  work_folder_ = MakeTemporaryFolder("ozz-e2e-x");
+XServer::XServer(Options options) : options_(options), work_folder_("ozz-e2e-x") {
   try {
     StartXvfb();
     if (options_.window_manager == WindowManager::kOpenbox) StartOpenbox();
@@ -409,8 +411,6 @@ void XServer::Stop() {
   window_manager_pid_ = -1;
   StopChild(xvfb_pid_);
   xvfb_pid_ = -1;
-  RemoveFolder(work_folder_);
-  work_folder_.clear();
 }
 
 void XServer::StartXvfb() {
@@ -422,7 +422,7 @@ void XServer::StartXvfb() {
   launch.argv = {
       "Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",          screen, "-nolisten",
       "tcp",  "-noreset",   "+extension",           "XTEST",   "+extension", "SHAPE"};
-  launch.output = work_folder_ / "xvfb.log";
+  launch.output = work_folder_.path() / "xvfb.log";
   launch.inherited_fd = fds[1];
   try {
     xvfb_pid_ = StartChild(launch);
@@ -447,7 +447,7 @@ void XServer::StartXvfb() {
   }
   close(fds[0]);
   if (number.find('\n') == std::string::npos) {
-    Fail("Xvfb did not start:\n" + ReadLog(work_folder_ / "xvfb.log"));
+    Fail("Xvfb did not start:\n" + ReadLog(work_folder_.path() / "xvfb.log"));
   }
   number.erase(number.find('\n'));
   name_ = ":" + number;
@@ -468,7 +468,7 @@ void XServer::StartXvfb() {
 }
 
 void XServer::StartOpenbox() {
-  const fs::path config_home = work_folder_ / "config";
+  const fs::path config_home = work_folder_.path() / "config";
   fs::create_directories(config_home / "openbox");
   const fs::path config = config_home / "openbox" / "rc.xml";
   WriteFile(config, kOpenboxConfig);
@@ -476,8 +476,8 @@ void XServer::StartOpenbox() {
   launch.argv = {"openbox", "--sm-disable", "--config-file", config.string()};
   launch.environment = {{"DISPLAY", name_},
                         {"XDG_CONFIG_HOME", config_home.string()},
-                        {"XDG_CACHE_HOME", (work_folder_ / "cache").string()}};
-  launch.output = work_folder_ / "openbox.log";
+                        {"XDG_CACHE_HOME", (work_folder_.path() / "cache").string()}};
+  launch.output = work_folder_.path() / "openbox.log";
   window_manager_pid_ = StartChild(launch);
   const bool running = WaitUntil(
       [&] {
@@ -546,8 +546,9 @@ std::string TestNameOf(XServer::WindowManager window_manager) {
 Window XServer::root() const { return DefaultRootWindow(display_); }
 
 std::string XServer::Log() const {
-  std::string log = "---- Xvfb " + name_ + " ----\n" + ReadLog(work_folder_ / "xvfb.log");
-  if (has_window_manager()) log += "---- openbox ----\n" + ReadLog(work_folder_ / "openbox.log");
+  std::string log = "---- Xvfb " + name_ + " ----\n" + ReadLog(work_folder_.path() / "xvfb.log");
+  if (has_window_manager())
+    log += "---- openbox ----\n" + ReadLog(work_folder_.path() / "openbox.log");
   return log;
 }
 
@@ -796,16 +797,12 @@ Program::Program(const XServer& server, Options options)
     if (options_.same_copy_as != nullptr) {
       folder_ = options_.same_copy_as->folder();
       executable_ = options_.same_copy_as->executable();
-    } else if (options_.folder) {
-      folder_ = *options_.folder;
+    } else {
+      if (!options_.folder) own_folder_.emplace("ozz-e2e-program");
+      folder_ = options_.folder ? *options_.folder : own_folder_->path();
       fs::create_directories(folder_);
       executable_ = folder_ / command_.executable.filename();
       if (!fs::exists(executable_)) fs::copy_file(command_.executable, executable_);
-    } else {
-      folder_ = MakeTemporaryFolder("ozz-e2e-program");
-      owns_folder_ = true;
-      executable_ = folder_ / command_.executable.filename();
-      fs::copy_file(command_.executable, executable_);
     }
     if (options_.settings) WriteFile(SettingsPath(), *options_.settings);
 
@@ -816,7 +813,7 @@ Program::Program(const XServer& server, Options options)
       if (command_.RunsUnderWine())
         Fail("a run as another user under Wine needs a prefix of its own");
       // A private copy becomes theirs; a folder the caller named stays as it is.
-      if (!options_.folder && (owns_folder_ || options_.same_copy_as != nullptr)) {
+      if (!options_.folder && (own_folder_ || options_.same_copy_as != nullptr)) {
         HandTo(user, folder_);
         HandTo(user, executable_);
       }
@@ -881,8 +878,7 @@ void Program::Stop() {
     }
     pid_ = -1;
   }
-  if (owns_folder_) RemoveFolder(folder_);
-  owns_folder_ = false;
+  own_folder_.reset();
 }
 
 Window Program::WaitForWindow(Milliseconds timeout) {
@@ -1094,15 +1090,6 @@ std::vector<long> CardinalListProperty(Display* display, Window window, const ch
   return LongListProperty(display, window, property, AnyPropertyType);
 }
 
-std::optional<std::string> TextProperty(Display* display, Window window, const char* property) {
-  std::optional<std::string> result;
-  ReadProperty(display, window, property, AnyPropertyType,
-               [&](int format, unsigned long count, const unsigned char* data) {
-                 if (format == 8) result = std::string(reinterpret_cast<const char*>(data), count);
-               });
-  return result;
-}
-
 std::optional<std::vector<Rect>> BoundingShape(Display* display, Window window) {
   int event_base = 0, error_base = 0;
   if (!XShapeQueryExtension(display, &event_base, &error_base)) return std::nullopt;
@@ -1158,23 +1145,18 @@ std::optional<std::string> IniValue(std::string_view text, std::string_view sect
   return std::nullopt;
 }
 
-std::optional<fs::path> KeepArtifact(const Image& image, std::string name) {
+void KeepScreen(const XServer& server, std::string name) {
   const char* folder = std::getenv("OZZ_E2E_ARTIFACTS");
-  if (folder == nullptr || *folder == '\0') return std::nullopt;
+  if (folder == nullptr || *folder == '\0') return;
   for (char& c : name) {
     if (c == '/' || c == ' ') c = '_';
   }
   std::error_code error;
   fs::create_directories(folder, error);
-  const fs::path path = fs::path(folder) / (name + ".ppm");
-  if (error || !image.SavePpm(path)) return std::nullopt;
-  return path;
-}
-
-void KeepScreen(const XServer& server, const std::string& name) {
-  const auto path =
-      KeepArtifact(server.Capture({0, 0, server.width(), server.height()}), name + ".screen");
-  if (path) std::cout << "screen saved to " << path->string() << "\n";
+  const fs::path path = fs::path(folder) / (name + ".screen.ppm");
+  if (!error && server.Capture({0, 0, server.width(), server.height()}).SavePpm(path)) {
+    std::cout << "screen saved to " << path.string() << "\n";
+  }
 }
 
 }  // namespace e2e

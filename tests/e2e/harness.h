@@ -70,6 +70,7 @@ class Image {
   bool Contains(int x, int y) const { return x >= 0 && y >= 0 && x < width_ && y < height_; }
   Rgb At(int x, int y) const { return pixels_[Index(x, y)]; }
   void Set(int x, int y, Rgb c) { pixels_[Index(x, y)] = c; }
+  bool operator==(const Image&) const = default;
 
   // Writes a binary PPM, which every image viewer and ImageMagick read; for failure artifacts.
   bool SavePpm(const std::filesystem::path& path) const;
@@ -90,6 +91,20 @@ Image LoadBmp(const std::filesystem::path& path);
 std::optional<std::string> ReadFile(const std::filesystem::path& path);
 // Writes `content` as the whole file. Throws std::runtime_error.
 void WriteFile(const std::filesystem::path& path, std::string_view content);
+
+// A folder of its own under the system's temporary folder, removed with all it holds when the
+// object goes (kept when OZZ_E2E_KEEP is set); folders made unwritable inside are opened first.
+class TemporaryFolder {
+ public:
+  explicit TemporaryFolder(const std::string& stem);  // throws std::runtime_error
+  ~TemporaryFolder();
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
 
 // Calls `condition` every `interval` until it returns true or `timeout` has passed; returns
 // whether it became true. The condition always runs at least once, and once more at the end.
@@ -129,7 +144,6 @@ class XServer {
     std::string x_resources;
   };
 
-  XServer() : XServer(Options{}) {}
   explicit XServer(Options options);  // throws std::runtime_error when anything fails to start
   ~XServer();
   XServer(const XServer&) = delete;
@@ -142,7 +156,7 @@ class XServer {
   int width() const { return options_.width; }
   int height() const { return options_.height; }
   bool has_window_manager() const { return options_.window_manager != WindowManager::kNone; }
-  const std::filesystem::path& work_folder() const { return work_folder_; }
+  const std::filesystem::path& work_folder() const { return work_folder_.path(); }
 
   // The server's and the window manager's own output, for failure messages.
   std::string Log() const;
@@ -182,7 +196,7 @@ class XServer {
   bool WindowManagerManagesWindows() const;
 
   Options options_;
-  std::filesystem::path work_folder_;
+  TemporaryFolder work_folder_;
   std::string name_;
   pid_t xvfb_pid_ = -1;
   pid_t window_manager_pid_ = -1;
@@ -301,7 +315,6 @@ class Program {
 
   // Copies, starts and (by default) waits for the window; throws std::runtime_error when the
   // program cannot be started or shows no window in time.
-  explicit Program(const XServer& server) : Program(server, Options{}) {}
   Program(const XServer& server, Options options);
   ~Program();  // kills the program if it still runs, and removes the private copy
   Program(const Program&) = delete;
@@ -348,7 +361,7 @@ class Program {
   Options options_;
   ProgramCommand command_;
   std::filesystem::path folder_;
-  bool owns_folder_ = false;
+  std::optional<TemporaryFolder> own_folder_;  // the private copy's
   std::filesystem::path executable_;
   std::filesystem::path output_path_;
   pid_t pid_ = -1;
@@ -372,8 +385,6 @@ std::vector<Window> Children(Display* display, Window window);
 std::vector<std::string> AtomListProperty(Display* display, Window window, const char* property);
 // A property holding 32-bit numbers (CARDINAL, WINDOW, ...); empty if missing.
 std::vector<long> CardinalListProperty(Display* display, Window window, const char* property);
-// A text property (STRING or UTF8_STRING); nothing if missing.
-std::optional<std::string> TextProperty(Display* display, Window window, const char* property);
 
 // The window's bounding shape as rectangles relative to the window's own origin; an unshaped
 // window yields one rectangle covering it. Nothing if the SHAPE extension is missing.
@@ -388,11 +399,8 @@ bool ShapeContains(const std::vector<Rect>& shape, Point p);
 std::optional<std::string> IniValue(std::string_view text, std::string_view section,
                                     std::string_view key);
 
-// Keeps a picture of a failing test as <OZZ_E2E_ARTIFACTS>/<name>.ppm when that variable names a
-// folder; returns the file written, or nothing.
-std::optional<std::filesystem::path> KeepArtifact(const Image& image, std::string name);
-
-// Keeps the whole screen of `server` as the artifact <name>.screen and says where on stdout.
-void KeepScreen(const XServer& server, const std::string& name);
+// Keeps the whole screen of `server` as <OZZ_E2E_ARTIFACTS>/<name>.screen.ppm when that variable
+// names a folder, and says where on stdout.
+void KeepScreen(const XServer& server, std::string name);
 
 }  // namespace e2e

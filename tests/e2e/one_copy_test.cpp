@@ -13,44 +13,27 @@ namespace e2e {
 namespace {
 
 // A folder of the test's own, with whatever it made inside, removed with the object.
-class Scratch {
+class Scratch : public TemporaryFolder {
  public:
-  Scratch() {
-    std::string pattern = (fs::temp_directory_path() / "ozz-e2e-env-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-    // Another user the program may run as must reach the folders inside.
-    chmod(path_.c_str(), 0755);
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    // Folders made unwritable for a case must be writable again to be removed.
-    for (const auto& entry : fs::recursive_directory_iterator(path_, ignored))
-      if (entry.is_directory(ignored)) chmod(entry.path().c_str(), 0700);
-    fs::remove_all(path_, ignored);
-  }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
+  // Another user the program may run as must reach the folders inside.
+  Scratch() : TemporaryFolder("ozz-e2e-env") { chmod(path().c_str(), 0755); }
 
   // Everything anyone made inside, but for the folders the test made itself.
   std::vector<std::string> Leftovers() const {
     std::vector<std::string> found;
     std::error_code ignored;
-    for (const auto& entry : fs::recursive_directory_iterator(path_, ignored))
+    for (const auto& entry : fs::recursive_directory_iterator(path(), ignored))
       if (!entry.is_directory(ignored)) found.push_back(entry.path().string());
     return found;
   }
 
   // Makes `name` inside with `mode`; returns its path.
   std::string Folder(const std::string& name, mode_t mode) const {
-    const fs::path folder = path_ / name;
+    const fs::path folder = path() / name;
     fs::create_directories(folder);
     chmod(folder.c_str(), mode);
     return folder.string();
   }
-
- private:
-  fs::path path_;
 };
 
 struct EnvironmentCase : Named {

@@ -14,8 +14,8 @@ namespace {
 
 struct Setup : Named {
   std::string x_resources;
-  const char* override;  // OZZLEBECK_SCALE, or null
-  int quarters;          // the scale the program must choose
+  std::optional<std::string> override;  // OZZLEBECK_SCALE
+  int quarters;                         // the scale the program must choose
   WindowManager window_manager = WindowManager::kNone;
 };
 
@@ -33,9 +33,7 @@ class ScaleTest : public DesktopTestWithParam<Setup> {
   ScaleTest()
       : DesktopTestWithParam({.window_manager = GetParam().window_manager,
                               .x_resources = GetParam().x_resources,
-                              .scale = GetParam().override != nullptr
-                                           ? std::optional<std::string>(GetParam().override)
-                                           : std::nullopt}) {}
+                              .scale = GetParam().override}) {}
   void SetUp() override {
     if (UnderWine()) GTEST_SKIP() << "the Windows build is scaled by Wine, not by itself";
   }
@@ -230,11 +228,10 @@ TEST_P(ScaleTest, PlaceIsKeptInTwipsOfNinetySixDpiPixels) {
 
 INSTANTIATE_TEST_SUITE_P(
     Desktops, ScaleTest,
-    ::testing::Values(
-        Setup{"Dpi192", "Xft.dpi:\t192\n", nullptr, 8},
-        Setup{"Dpi144", "Xft.antialias:\t1\nXft.dpi:\t144\nXft.hinting:\t1\n", nullptr, 6},
-        Setup{"OverrideOverDpi120", "Xft.dpi:\t120\n", "2", 8},
-        Setup{"Dpi192Openbox", "Xft.dpi:\t192\n", nullptr, 8, WindowManager::kOpenbox}),
+    ::testing::Values(Setup{"Dpi192", "Xft.dpi:\t192\n", {}, 8},
+                      Setup{"Dpi144", "Xft.antialias:\t1\nXft.dpi:\t144\nXft.hinting:\t1\n", {}, 6},
+                      Setup{"OverrideOverDpi120", "Xft.dpi:\t120\n", "2", 8},
+                      Setup{"Dpi192Openbox", "Xft.dpi:\t192\n", {}, 8, WindowManager::kOpenbox}),
     CaseName());
 
 }  // namespace

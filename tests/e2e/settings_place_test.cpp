@@ -38,12 +38,7 @@ fs::path UserSettings(const fs::path& configHome) {
 
 class SettingsPlaceTest : public DesktopTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "ozz-e2e-place-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    fs::remove_all(UserSettings(ConfigHome()).parent_path());
-  }
+  void SetUp() override { fs::remove_all(UserSettings(ConfigHome()).parent_path()); }
 
   void TearDown() override {
     // Nothing may stay undeletable, whatever failed.
@@ -51,7 +46,6 @@ class SettingsPlaceTest : public DesktopTest {
       RunQuietly("chattr -i " + Quoted(path) + " 2>/dev/null");
     DesktopTest::TearDown();
     std::error_code ignored;
-    fs::remove_all(root_, ignored);
     fs::remove_all(UserSettings(ConfigHome()).parent_path(), ignored);
   }
 
@@ -89,7 +83,8 @@ class SettingsPlaceTest : public DesktopTest {
     return result == GrabSuccess;
   }
 
-  fs::path root_;
+  const TemporaryFolder folder_{"ozz-e2e-place"};
+  const fs::path& root_ = folder_.path();
   std::vector<fs::path> immutable_;
 };
 
