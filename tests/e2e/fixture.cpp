@@ -112,6 +112,28 @@ Point DesktopTest::Drag(const Program& program, Point grip, Point travel) const 
   return WaitForPlace(program, start + travel);
 }
 
+Point DesktopTest::DragTo(const Program& program, Point grip, Point target, bool hold) const {
+  Point place = Place(program);
+  for (int attempt = 0; attempt < 3 && place != target; ++attempt) {
+    if (attempt > 0) server().ReleaseButton();
+    PressAndMove(place + grip, target - place);
+    place = WaitForPlace(program, target);
+  }
+  if (hold) return place;
+  server().ReleaseButton();
+  WaitUntil([&] { return PointerIsFree(); }, Timeouts().placement);
+  return WaitForPlace(program, target);
+}
+
+bool DesktopTest::PointerIsFree() const {
+  Display* display = server().display();
+  const int result = XGrabPointer(display, server().root(), False, 0, GrabModeAsync, GrabModeAsync,
+                                  None, None, CurrentTime);
+  if (result == GrabSuccess) XUngrabPointer(display, CurrentTime);
+  XSync(display, False);
+  return result == GrabSuccess;
+}
+
 testing::AssertionResult StillRunning(Program& program) {
   if (!program.HasExited()) return testing::AssertionSuccess();
   return testing::AssertionFailure() << "the program ended with status "

@@ -203,10 +203,8 @@ TEST_P(ScaleTest, PlaceIsKeptInTwipsOfNinetySixDpiPixels) {
   ASSERT_EQ(WaitForPlace(dog, start), start);
   const Point target{Display(100), Display(50)};  // (200, 100) at 2x
   const Point grip{Display(57), Display(40)};     // the forehead
-  ASSERT_EQ(Drag(dog, grip, target - start), target) << "the drag did not bring the window there";
-  // The program holds the pointer until it has seen the release; a press before that is not
-  // the first click of a double-click. A user's hand takes longer than this.
-  std::this_thread::sleep_for(Milliseconds(300));
+  ASSERT_EQ(DragTo(dog, grip, target), target) << "the drag did not bring the window there";
+  ASSERT_TRUE(PointerIsFree()) << "the pointer stays grabbed after the drag";
 
   server().DoubleClick();
   ASSERT_TRUE(EndsWithStatusZero(dog)) << "after a double-click";

@@ -56,31 +56,11 @@ class SettingsPlaceTest : public DesktopTest {
   }
 
   // Drags the window by its face to kTarget and double-clicks it there; the program must end.
-  // The drag is not what these tests are about: under Wine on a loaded machine, Wine's move loop
-  // now and then drops the window part-way (seen: at (764, 8) on the way from (894, 0)), so a
-  // drag that stops short is taken up again from where the window is, up to three times.
-  void DragToTargetAndDoubleClick(Program& program, Point start) const {
-    Point place = start;
-    for (int attempt = 0; attempt < 3 && place != kTarget; ++attempt) {
-      place = Drag(program, kGrip, kTarget - place);
-    }
-    ASSERT_EQ(place, kTarget) << "three drags did not bring the window there";
-    // The X11 build holds a pointer grab until it has seen the drag's release, and a press
-    // made before then would go nowhere; so the double-click waits for the grab to end.
-    ASSERT_TRUE(WaitUntil([&] { return PointerIsFree(); }, Timeouts().placement))
-        << "the pointer stays grabbed after the drag";
+  void DragToTargetAndDoubleClick(Program& program) const {
+    ASSERT_EQ(DragTo(program, kGrip, kTarget), kTarget) << "three drags did not bring it there";
+    ASSERT_TRUE(PointerIsFree()) << "the pointer stays grabbed after the drag";
     server().DoubleClick();
     ASSERT_TRUE(EndsWithStatusZero(program)) << "after a double-click";
-  }
-
-  // Whether no client holds the pointer grab, found by taking it (and giving it back at once).
-  bool PointerIsFree() const {
-    Display* display = server().display();
-    const int result = XGrabPointer(display, server().root(), False, 0, GrabModeAsync,
-                                    GrabModeAsync, None, None, CurrentTime);
-    if (result == GrabSuccess) XUngrabPointer(display, CurrentTime);
-    XSync(display, False);
-    return result == GrabSuccess;
   }
 
   const TemporaryFolder folder_{"ozz-e2e-place"};
@@ -112,7 +92,7 @@ TEST_P(FolderNameTest, RemembersThePlaceBesideTheProgram) {
   Program& first = StartIn(folder);
   const Point start = WaitForPlace(first, FirstRunPlace(server()));
   ASSERT_EQ(start, FirstRunPlace(server()));
-  ASSERT_NO_FATAL_FAILURE(DragToTargetAndDoubleClick(first, start));
+  ASSERT_NO_FATAL_FAILURE(DragToTargetAndDoubleClick(first));
 
   const std::optional<std::string> settings = first.ReadSettings();
   ASSERT_TRUE(StoredPlaceIs(settings, kTarget)) << "in " << first.SettingsPath();
@@ -151,7 +131,7 @@ TEST_F(SettingsPlaceTest, AnUnwritableInstallKeepsThePlaceInTheUsersOwnFile) {
   Program& first = StartIn(folder);
   const Point shippedPlace{201, 101};
   ASSERT_EQ(WaitForPlace(first, shippedPlace), shippedPlace) << "the shipped file was not read";
-  ASSERT_NO_FATAL_FAILURE(DragToTargetAndDoubleClick(first, shippedPlace));
+  ASSERT_NO_FATAL_FAILURE(DragToTargetAndDoubleClick(first));
 
   EXPECT_EQ(ReadFile(shipped), shippedText) << "the shipped file changed";
   const fs::path own = UserSettings(ConfigHome());

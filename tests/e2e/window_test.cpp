@@ -379,11 +379,8 @@ TEST_P(DogWindowTest, StaysAboveAWindowOpenedLater) {
 TEST_P(DogWindowTest, DoubleClickStoresThePlaceAndTheNextStartOpensThere) {
   if (UnderWine() && WithWindowManager()) GTEST_SKIP() << kWineDragUnderWindowManager;
   ASSERT_NO_FATAL_FAILURE(StartProgram());
-  const Point start = Place();
   const Point target{100, 50};
-
-  ASSERT_EQ(Drag(program(), kGrip, target - start), target)
-      << "the drag did not bring the window to " << target;
+  ASSERT_EQ(DragTo(program(), kGrip, target), target) << "the drag did not bring it there";
   ASSERT_NO_FATAL_FAILURE(DoubleClickToQuit());
 
   const std::optional<std::string> settings = program().ReadSettings();
@@ -466,8 +463,8 @@ TEST_P(HeldDoubleClickTest, DoubleClickWhileTheEndOfADragWaitsCounts) {
   auto scaled = [&](Point p) { return Point{p.x * c.scale, p.y * c.scale}; };
   Start();
   ASSERT_EQ(Client().width, kClientWidth * c.scale) << "not at the scale";
-  PressAndMove(OnScreen(scaled(kGrip)), target - Place());
-  ASSERT_EQ(WaitForPlace(target), target) << "the drag did not bring the window to " << target;
+  ASSERT_EQ(DragTo(program(), scaled(kGrip), target, /*hold=*/true), target)
+      << "the drag did not bring the window there";
   {
     HeldUp held(program().pid());
     ASSERT_TRUE(held.stopped()) << "the program did not stop";
