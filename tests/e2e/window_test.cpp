@@ -54,8 +54,8 @@ class DogWindow : public DesktopTest {
   // no settings file.
   testing::AssertionResult StaysAt(Point place) const {
     std::this_thread::sleep_for(Timeouts().quiet);
-    if (Place() != place) return testing::AssertionFailure() << "the window moved to " << Place();
     if (program().HasExited()) return StillRunning(program());
+    if (Place() != place) return testing::AssertionFailure() << "the window moved to " << Place();
     if (program().ReadSettings()) return testing::AssertionFailure() << "it wrote its settings";
     return testing::AssertionSuccess();
   }
