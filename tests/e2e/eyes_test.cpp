@@ -1,31 +1,15 @@
 // The watcher window on a real X server: it shows the picture at its size and place, and its two
 // painted eyes follow the pointer, moved by real motion events. Every test runs with no window
 // manager and under openbox, each on an X server and with a program copy of its own.
-#include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
 #include <functional>
-#include <iostream>
 #include <limits>
-#include <memory>
-#include <optional>
-#include <sstream>
-#include <string>
-#include <thread>
-#include <tuple>
-#include <vector>
 
-#include "harness.h"
-#include "watcher_view.h"
+#include "fixture.h"
 
 namespace e2e {
 namespace {
-
-using WindowManager = XServer::WindowManager;
 
 // The timer redraws the eyes every 70 ms; the first paint of a new window may take longer,
 // above all under Wine.
@@ -33,79 +17,30 @@ constexpr Milliseconds kRedrawTimeout{2000};
 constexpr Milliseconds kFirstPaintTimeout{10'000};
 constexpr int kPictureSamples = 200;
 
-// Keeps a capture of a failing test when OZZ_E2E_ARTIFACTS names a folder.
-void SaveArtifact(const Image& image, const std::string& what) {
-  const char* folder = std::getenv("OZZ_E2E_ARTIFACTS");
-  if (folder == nullptr) return;
-  const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-  std::string name = std::string(test->test_suite_name()) + "." + test->name() + "." + what;
-  for (char& c : name) {
-    if (c == '/') c = '_';
-  }
-  std::filesystem::create_directories(folder);
-  const std::filesystem::path path = std::filesystem::path(folder) / (name + ".ppm");
-  if (image.SavePpm(path)) std::cout << "capture saved to " << path.string() << "\n";
-}
-
-// One start of the program on a fresh server, with or without a window manager.
-class ProgramOnServer {
+// One start of the program on a desktop of its own, with or without a window manager.
+class ProgramOnServer : public DesktopTest {
  protected:
-  void Start(WindowManager wm) {
-    server_ = std::make_unique<XServer>(XServer::Options{.window_manager = wm});
-    program_ = std::make_unique<Program>(*server_);
-    ASSERT_NE(program_->window(), static_cast<Window>(None));
-  }
-
-  // After a failure the screen around the window is kept (see SaveArtifact).
-  void Stop(bool failed) {
-    if (failed && server_ && program_) {
-      if (const std::optional<Rect> client = program_->ClientRect()) {
-        constexpr int kMargin = 60;
-        SaveArtifact(server_->Capture({client->x - kMargin, client->y - kMargin,
-                                       client->width + 2 * kMargin, client->height + 2 * kMargin}),
-                     "screen");
-      }
-    }
-    program_.reset();
-    server_.reset();
-  }
-
-  Rect ClientRect() const {
-    const std::optional<Rect> rect = program_->ClientRect();
-    return rect ? *rect : Rect{};
-  }
-
-  Image CaptureClient() const { return server_->Capture(ClientRect()); }
-
-  std::unique_ptr<XServer> server_;
-  std::unique_ptr<Program> program_;
+  using DesktopTest::DesktopTest;
+  void SetUp() override { ASSERT_NE(Start().window(), static_cast<Window>(None)); }
 };
 
-class WatcherWindowTest : public ProgramOnServer, public testing::TestWithParam<WindowManager> {
+class WatcherWindowTest : public ProgramOnServer,
+                          public testing::WithParamInterface<WindowManager> {
  protected:
-  void SetUp() override { Start(GetParam()); }
-  void TearDown() override { Stop(HasFailure()); }
+  WatcherWindowTest() : ProgramOnServer({.window_manager = GetParam()}) {}
 };
 
 TEST_P(WatcherWindowTest, ClientAreaIs132By159) {
-  const std::optional<Rect> client = program_->ClientRect();
+  const std::optional<Rect> client = program().ClientRect();
   ASSERT_TRUE(client.has_value());
   EXPECT_EQ(client->width, kClientWidth);
   EXPECT_EQ(client->height, kClientHeight);
 }
 
 TEST_P(WatcherWindowTest, FirstStartOpensAtTopEdgeCentred) {
-  const Point expected = FirstRunPlace(*server_);
+  const Point expected = FirstRunPlace(server());
   // A window manager may place a window once more after mapping it; wait for the window to rest.
-  e2e::WaitUntil(
-      [&] {
-        const Rect client = ClientRect();
-        return Point{client.x, client.y} == expected;
-      },
-      kRedrawTimeout);
-  const Rect client = ClientRect();
-  EXPECT_EQ(client.x, expected.x) << "client area " << client;
-  EXPECT_EQ(client.y, expected.y) << "client area " << client;
+  EXPECT_EQ(WaitForPlace(expected), expected) << "client area " << Client();
 }
 
 // Face pixels (the picture's non-black ones) away from the eyes, spread over the picture; the
@@ -181,9 +116,7 @@ TEST_P(WatcherWindowTest, PaintsTwoEyesWithPupils) {
   EXPECT_TRUE(PupilOffset(shown, kRightEye).has_value()) << "no pupil in the right eye";
 }
 
-INSTANTIATE_TEST_SUITE_P(WindowManagers, WatcherWindowTest,
-                         testing::Values(WindowManager::kNone, WindowManager::kOpenbox),
-                         [](const auto& info) { return e2e::TestNameOf(info.param); });
+INSTANTIATE_TEST_SUITE_P(WindowManagers, WatcherWindowTest, BothWindowManagers(), CaseName());
 
 // ---- Pupils ---------------------------------------------------------------------------------
 
@@ -216,81 +149,40 @@ std::ostream& operator<<(std::ostream& out, const Range& r) {
   return out << "in [" << r.min << ", " << r.max << "]";
 }
 
-struct CursorCase {
-  const char* name;
-  // Where the pointer goes, from the client area's place on the screen and the screen's size.
-  Point (*place)(const Rect& client, const XServer& server);
+struct CursorCase : Named {
+  // Where the pointer goes, from the client area's corner; kept on the screen.
+  Point at;
   Lean left;
   Lean right;
 };
 
+constexpr int kFar = 10'000;
+constexpr int kMiddle = (kLeftEye.x + kRightEye.x) / 2;
 const CursorCase kCursorCases[] = {
-    {"RightOfTheEyes",
-     [](const Rect& c, const XServer& s) {
-       return Point{s.width() - 1, c.y + kLeftEye.y};
-     },
-     {kTowardsPlus, kLevel},
-     {kTowardsPlus, kLevel}},
-    {"LeftOfTheEyes",
-     [](const Rect& c, const XServer&) {
-       return Point{0, c.y + kLeftEye.y};
-     },
-     {kTowardsMinus, kLevel},
-     {kTowardsMinus, kLevel}},
-    {"FarBelowTheEyes",
-     [](const Rect& c, const XServer& s) {
-       return Point{c.x + (kLeftEye.x + kRightEye.x) / 2, s.height() - 1};
-     },
-     {kLevel, kTowardsPlus},
-     {kLevel, kTowardsPlus}},
+    {"RightOfTheEyes", {kFar, kLeftEye.y}, {kTowardsPlus, kLevel}, {kTowardsPlus, kLevel}},
+    {"LeftOfTheEyes", {-kFar, kLeftEye.y}, {kTowardsMinus, kLevel}, {kTowardsMinus, kLevel}},
+    {"FarBelowTheEyes", {kMiddle, kFar}, {kLevel, kTowardsPlus}, {kLevel, kTowardsPlus}},
     // The window opens at the top edge, so the pointer can be above the eyes only nearby: the
     // eye straight below it looks straight up, the other one up and sideways.
-    {"AboveTheLeftEye",
-     [](const Rect& c, const XServer&) {
-       return Point{c.x + kLeftEye.x, c.y};
-     },
-     {kLevel, kTowardsMinus},
-     {kSomewhatMinus, kTowardsMinus}},
-    {"AboveTheRightEye",
-     [](const Rect& c, const XServer&) {
-       return Point{c.x + kRightEye.x, c.y};
-     },
-     {kSomewhatPlus, kTowardsMinus},
-     {kLevel, kTowardsMinus}},
-    {"BetweenTheEyes",
-     [](const Rect& c, const XServer&) {
-       return Point{c.x + (kLeftEye.x + kRightEye.x) / 2, c.y + kLeftEye.y};
-     },
-     {kTowardsPlus, kLevel},
-     {kTowardsMinus, kLevel}},
+    {"AboveTheLeftEye", {kLeftEye.x, 0}, {kLevel, kTowardsMinus}, {kSomewhatMinus, kTowardsMinus}},
+    {"AboveTheRightEye", {kRightEye.x, 0}, {kSomewhatPlus, kTowardsMinus}, {kLevel, kTowardsMinus}},
+    {"BetweenTheEyes", {kMiddle, kLeftEye.y}, {kTowardsPlus, kLevel}, {kTowardsMinus, kLevel}},
 };
 
-void PrintTo(const CursorCase& cursor, std::ostream* out) { *out << cursor.name; }
-
 class PupilTest : public ProgramOnServer,
-                  public testing::TestWithParam<std::tuple<WindowManager, CursorCase>> {
+                  public testing::WithParamInterface<std::tuple<WindowManager, CursorCase>> {
  protected:
-  void SetUp() override { Start(std::get<0>(GetParam())); }
-  void TearDown() override { Stop(HasFailure()); }
-
-  Pupils Measure() { return FindPupils(CaptureClient()); }
+  PupilTest() : ProgramOnServer({.window_manager = std::get<0>(GetParam())}) {}
 
   // Moves the pointer and waits until `settled` holds for a fresh capture; returns the last one.
   Pupils PointAndWait(Point at, const std::function<bool(const Pupils&)>& settled) {
-    server_->MovePointer(at);
-    Pupils pupils;
-    e2e::WaitUntil(
-        [&] {
-          pupils = Measure();
-          return settled(pupils);
-        },
-        kRedrawTimeout, Milliseconds(30));
-    return pupils;
+    server().MovePointer(at);
+    return WaitForPupils(settled, kRedrawTimeout);
   }
 
   // Where each pupil rests with the pointer on its eye's centre, as rasterised by the program.
   std::optional<Offset> Centred(Point eye, bool left) {
-    const Rect client = ClientRect();
+    const Rect client = Client();
     auto centred = [&](const Pupils& p) {
       const std::optional<Offset>& o = left ? p.left : p.right;
       return o && kLevel.Holds(o->dx) && kLevel.Holds(o->dy);
@@ -309,7 +201,7 @@ Offset Relative(const Offset& offset, const Offset& rest) {
 TEST_P(PupilTest, LeanTowardsThePointer) {
   const CursorCase& cursor = std::get<1>(GetParam());
 
-  const Rect client = ClientRect();
+  const Rect client = Client();
   const std::optional<Offset> left_rest = Centred(kLeftEye, true);
   ASSERT_TRUE(left_rest && kLevel.Holds(left_rest->dx) && kLevel.Holds(left_rest->dy))
       << "with the pointer on the left eye's centre "
@@ -325,28 +217,25 @@ TEST_P(PupilTest, LeanTowardsThePointer) {
     return Pupils{p.left ? std::optional(Relative(*p.left, *left_rest)) : std::nullopt,
                   p.right ? std::optional(Relative(*p.right, *right_rest)) : std::nullopt};
   };
-  const Point at = cursor.place(ClientRect(), *server_);
+  const Point corner = Place() + cursor.at;
+  const Point at{std::clamp(corner.x, 0, server().width() - 1),
+                 std::clamp(corner.y, 0, server().height() - 1)};
   const Pupils seen = relative(PointAndWait(at, [&](const Pupils& p) {
     const Pupils r = relative(p);
     return cursor.left.Holds(r.left) && cursor.right.Holds(r.right);
   }));
 
   EXPECT_TRUE(cursor.left.Holds(seen.left))
-      << "pointer at " << at << ", window client area " << ClientRect() << ": left pupil moved by "
+      << "pointer at " << at << ", window client area " << Client() << ": left pupil moved by "
       << seen.left << ", expected x " << cursor.left.x << ", y " << cursor.left.y;
   EXPECT_TRUE(cursor.right.Holds(seen.right))
-      << "pointer at " << at << ", window client area " << ClientRect() << ": right pupil moved by "
+      << "pointer at " << at << ", window client area " << Client() << ": right pupil moved by "
       << seen.right << ", expected x " << cursor.right.x << ", y " << cursor.right.y;
 }
 
 INSTANTIATE_TEST_SUITE_P(WindowManagers, PupilTest,
-                         testing::Combine(testing::Values(WindowManager::kNone,
-                                                          WindowManager::kOpenbox),
-                                          testing::ValuesIn(kCursorCases)),
-                         [](const auto& info) {
-                           return e2e::TestNameOf(std::get<0>(info.param)) + "_" +
-                                  std::get<1>(info.param).name;
-                         });
+                         testing::Combine(BothWindowManagers(), testing::ValuesIn(kCursorCases)),
+                         CaseName());
 
 // ---- Resting, and how soon the eyes follow --------------------------------------------------
 
@@ -354,7 +243,7 @@ INSTANTIATE_TEST_SUITE_P(WindowManagers, PupilTest,
 // device moves the pointer, which it hears at once, or something moves or uncovers its window;
 // and it asks once a second where the pointer is, since a program may have warped it (no device
 // moves then).
-class FollowTest : public ProgramOnServer, public testing::Test {
+class FollowTest : public ProgramOnServer {
  protected:
   // Long enough for the program to find the pointer and the window still and fall asleep.
   static constexpr Milliseconds kRest{3000};
@@ -373,27 +262,25 @@ class FollowTest : public ProgramOnServer, public testing::Test {
   };
 
   void SetUp() override {
-    Start(WindowManager::kNone);
+    ProgramOnServer::SetUp();
     if (HasFatalFailure()) return;
-    const Rect client = ClientRect();
+    const Rect client = Client();
     left_ = {0, client.y + kLeftEye.y};
-    right_ = {server_->width() - 1, client.y + kLeftEye.y};
+    right_ = {server().width() - 1, client.y + kLeftEye.y};
     // Both pupils with the pointer far right, then far left: the two looks.
-    server_->MovePointer(right_);
+    server().MovePointer(right_);
     ASSERT_TRUE(Settle(&looking_right_)) << "the pupils never settled with the pointer right";
-    server_->MovePointer(left_);
+    server().MovePointer(left_);
     ASSERT_TRUE(WaitForLook(looking_right_, false, kRedrawTimeout))
         << "the pupils never turned left";
     ASSERT_TRUE(Settle(&looking_left_));
   }
-  void TearDown() override { Stop(HasFailure()); }
-
   // A small capture around both eyes, quick enough to repeat every few milliseconds.
   std::optional<Look> Capture() {
     constexpr Point kCorner{kLeftEye.x - kEyeRadius - 1, kLeftEye.y - kEyeRadius - 1};
-    const Rect client = ClientRect();
+    const Rect client = Client();
     const Image strip =
-        server_->Capture({client.x + kCorner.x, client.y + kCorner.y,
+        server().Capture({client.x + kCorner.x, client.y + kCorner.y,
                           kRightEye.x - kLeftEye.x + 2 * kEyeRadius + 3, 2 * kEyeRadius + 3});
     const std::optional<Offset> left = PupilOffset(strip, kLeftEye - kCorner);
     const std::optional<Offset> right = PupilOffset(strip, kRightEye - kCorner);
@@ -449,9 +336,9 @@ class FollowTest : public ProgramOnServer, public testing::Test {
 
   // The program's wake-ups in `span`.
   std::optional<long> WakeUpsIn(Milliseconds span) {
-    const std::optional<long> before = ContextSwitches(program_->pid());
+    const std::optional<long> before = ContextSwitches(program().pid());
     std::this_thread::sleep_for(span);
-    const std::optional<long> after = ContextSwitches(program_->pid());
+    const std::optional<long> after = ContextSwitches(program().pid());
     if (!before || !after) return std::nullopt;
     return *after - *before;
   }
@@ -479,7 +366,7 @@ TEST_F(FollowTest, AtRestTheProgramWakesAtMostOnceASecond) {
                                 << seen.str() << " times in windows of 10 s";
   // Asleep, not stuck: it still answers the mouse.
   EXPECT_TRUE(TimeToLook(
-      looking_right_, [&] { server_->MovePointer(right_); }, kRedrawTimeout))
+      looking_right_, [&] { server().MovePointer(right_); }, kRedrawTimeout))
       << "after the rest the pupils never turned";
 }
 
@@ -494,7 +381,7 @@ TEST_F(FollowTest, AfterARestADeviceMoveTurnsBothPupilsAtOnce) {
     std::this_thread::sleep_for(kRest);
     const std::optional<long> ms = TimeToLook(
         toRight ? looking_right_ : looking_left_,
-        [&] { server_->MovePointer(toRight ? right_ : left_); }, kRedrawTimeout);
+        [&] { server().MovePointer(toRight ? right_ : left_); }, kRedrawTimeout);
     ASSERT_TRUE(ms) << "move " << i << ": the pupils never turned";
     took.push_back(*ms);
     EXPECT_LE(*ms, 120) << "move " << i << ": after a rest the pupils took " << *ms
@@ -514,7 +401,7 @@ TEST_F(FollowTest, AfterARestAWarpedPointerIsFollowedWithinASecond) {
     std::this_thread::sleep_for(kRest + i * kRecheck / 3);
     const std::optional<long> ms = TimeToLook(
         toRight ? looking_right_ : looking_left_,
-        [&] { server_->WarpPointer(toRight ? right_ : left_); }, Milliseconds(2500));
+        [&] { server().WarpPointer(toRight ? right_ : left_); }, Milliseconds(2500));
     ASSERT_TRUE(ms) << "warp " << i << ": the pupils did not turn within 2.5 s";
     EXPECT_LE(*ms, kRecheck.count() + 200) << "warp " << i << ": the pupils took " << *ms << " ms";
   }
@@ -526,17 +413,17 @@ TEST_F(FollowTest, AWindowMovedByAnotherProgramAtRestLooksFromItsNewPlace) {
     GTEST_SKIP() << "Wine keeps reporting the place it last gave its window when another X "
                     "client moves it, so the eyes look from there";
   }
-  const Rect client = ClientRect();
+  const Rect client = Client();
   // The pointer left of the window, on the eyes' level; the window then jumps to its left.
   const Point pointer{client.x - 300, client.y + kLeftEye.y};
   ASSERT_GT(pointer.x - 250, 0) << "the window opens too far left for this test";
-  server_->MovePointer(pointer);
+  server().MovePointer(pointer);
   ASSERT_TRUE(WaitForLook(looking_left_, true, kRedrawTimeout));
   std::this_thread::sleep_for(kRest);
   const Point corner{pointer.x - 250, client.y};
-  XMoveWindow(server_->display(), program_->window(), corner.x, corner.y);
-  XSync(server_->display(), False);
-  ASSERT_TRUE(WaitUntil([&] { return ClientRect().x == corner.x; }, kRedrawTimeout))
+  XMoveWindow(server().display(), program().window(), corner.x, corner.y);
+  XSync(server().display(), False);
+  ASSERT_TRUE(WaitUntil([&] { return Client().x == corner.x; }, kRedrawTimeout))
       << "the window did not move";
   EXPECT_TRUE(WaitForLook(looking_right_, true, kRedrawTimeout))
       << "the window moved to " << corner << " right of the pointer at " << pointer
@@ -550,11 +437,7 @@ TEST_F(FollowTest, AWindowMovedByAnotherProgramAtRestLooksFromItsNewPlace) {
 // is one redraw the window showed. The timer ticks every 70 ms, about 14 times a second; the
 // bounds let a loaded machine lose a quarter of the ticks, and no more, so a timer at twice or
 // half the interval fails.
-class RedrawRateTest : public ProgramOnServer, public testing::Test {
- protected:
-  void SetUp() override { Start(WindowManager::kNone); }
-  void TearDown() override { Stop(HasFailure()); }
-};
+using RedrawRateTest = ProgramOnServer;
 
 TEST_F(RedrawRateTest, EyesAreRedrawnAbout14TimesASecondWhileThePointerMoves) {
   // One turn of the pointer takes 330 ms, a number of ticks that is no whole one: consecutive
@@ -566,20 +449,12 @@ TEST_F(RedrawRateTest, EyesAreRedrawnAbout14TimesASecondWhileThePointerMoves) {
   constexpr double kMinPerSecond = 10.5;
   constexpr double kMaxPerSecond = 20.0;
 
-  const Rect client = ClientRect();
+  const Rect client = Client();
   const Point centre{client.x + (kLeftEye.x + kRightEye.x) / 2, client.y + kLeftEye.y};
   const Rect left_eye{client.x + kLeftEye.x - kEyeRadius, client.y + kLeftEye.y - kEyeRadius,
                       2 * kEyeRadius + 1, 2 * kEyeRadius + 1};
   const Point eye_in_capture{kEyeRadius, kEyeRadius};
-  auto same = [](const Image& a, const Image& b) {
-    if (a.width() != b.width() || a.height() != b.height()) return false;
-    for (int y = 0; y < a.height(); ++y)
-      for (int x = 0; x < a.width(); ++x)
-        if (a.At(x, y) != b.At(x, y)) return false;
-    return true;
-  };
 
-  using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
   const auto measure_from = start + kWarmUp;
   const auto measure_to = measure_from + kMeasure;
@@ -590,14 +465,14 @@ TEST_F(RedrawRateTest, EyesAreRedrawnAbout14TimesASecondWhileThePointerMoves) {
   for (auto now = start; now < measure_to; now = Clock::now()) {
     const double turns = std::chrono::duration<double, std::milli>(now - start).count() / kTurnMs;
     const double angle = 2 * 3.14159265358979 * turns;
-    server_->MovePointer({centre.x + static_cast<int>(std::lround(kRadius * std::cos(angle))),
+    server().MovePointer({centre.x + static_cast<int>(std::lround(kRadius * std::cos(angle))),
                           centre.y + static_cast<int>(std::lround(kRadius * std::sin(angle)))});
-    Image eye = server_->Capture(left_eye);
+    Image eye = server().Capture(left_eye);
     const auto captured = Clock::now();
     // A capture without a whole pupil caught the eye half drawn; the next one will do.
     if (PupilOffset(eye, eye_in_capture)) {
       if (captured >= measure_from) {
-        if (last.width() != 0 && !same(eye, last)) ++redraws;
+        if (last.width() != 0 && eye != last) ++redraws;
         longest_gap = std::max(longest_gap,
                                std::chrono::duration_cast<Milliseconds>(captured - last_capture));
       }

@@ -16,6 +16,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,36 +65,15 @@ constexpr const char* kOpenboxConfig = R"(<?xml version="1.0" encoding="UTF-8"?>
 
 std::string ErrnoText(const std::string& what) { return what + ": " + std::strerror(errno); }
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteFile(const fs::path& path, std::string_view content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(content.data(), static_cast<std::streamsize>(content.size()));
-  if (!out) Fail("cannot write " + path.string());
-}
-
-fs::path MakeTemporaryFolder(const std::string& stem) {
-  std::string pattern = (fs::temp_directory_path() / (stem + "-XXXXXX")).string();
-  if (mkdtemp(pattern.data()) == nullptr) Fail(ErrnoText("mkdtemp " + pattern));
-  return pattern;
-}
-
-void RemoveFolder(const fs::path& folder) {
-  if (folder.empty() || std::getenv("OZZ_E2E_KEEP") != nullptr) return;
-  std::error_code ignored;
-  fs::remove_all(folder, ignored);
-}
+// A log file, or nothing when there is none.
+std::string ReadLog(const fs::path& path) { return ReadFile(path).value_or(""); }
 
 struct ChildLaunch {
   std::vector<std::string> argv;
   std::vector<std::pair<std::string, std::string>> environment;  // added or replaced
   std::vector<std::string> unset_environment;                    // removed
   fs::path output;                                               // stdout and stderr, appended
+  fs::path standard_output;                                      // stdout instead, when set
   fs::path working_folder;
   int inherited_fd = -1;  // stays open in the child
 };
@@ -128,6 +108,7 @@ pid_t StartChild(const ChildLaunch& launch) {
   std::vector<char*> argv = CStrings(argv_strings);
   std::vector<char*> envp = CStrings(env_strings);
   std::string output = launch.output.string();
+  std::string standard_output = launch.standard_output.string();
   std::string folder = launch.working_folder.string();
   const pid_t parent = getpid();
 
@@ -140,9 +121,12 @@ pid_t StartChild(const ChildLaunch& launch) {
     int in = open("/dev/null", O_RDONLY);
     int out = output.empty() ? open("/dev/null", O_WRONLY)
                              : open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (in < 0 || out < 0) _exit(126);
+    int std_out = standard_output.empty()
+                      ? out
+                      : open(standard_output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (in < 0 || out < 0 || std_out < 0) _exit(126);
     dup2(in, STDIN_FILENO);
-    dup2(out, STDOUT_FILENO);
+    dup2(std_out, STDOUT_FILENO);
     dup2(out, STDERR_FILENO);
     if (!folder.empty() && chdir(folder.c_str()) != 0) _exit(126);
     if (launch.inherited_fd >= 0) fcntl(launch.inherited_fd, F_SETFD, 0);
@@ -295,6 +279,34 @@ std::ostream& operator<<(std::ostream& out, Rgb c) {
   return out << text.str();
 }
 
+std::optional<std::string> ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const fs::path& path, std::string_view content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(content.data(), static_cast<std::streamsize>(content.size()));
+  if (!out) Fail("cannot write " + path.string());
+}
+
+TemporaryFolder::TemporaryFolder(const std::string& stem) {
+  std::string pattern = (fs::temp_directory_path() / (stem + "-XXXXXX")).string();
+  if (mkdtemp(pattern.data()) == nullptr) Fail(ErrnoText("mkdtemp " + pattern));
+  path_ = pattern;
+}
+
+TemporaryFolder::~TemporaryFolder() {
+  if (std::getenv("OZZ_E2E_KEEP") != nullptr) return;
+  std::error_code ignored;
+  for (const auto& entry : fs::recursive_directory_iterator(path_, ignored))
+    if (entry.is_directory(ignored)) chmod(entry.path().c_str(), 0700);
+  fs::remove_all(path_, ignored);
+}
+
 // ---- Image ----------------------------------------------------------------------------------
 
 std::size_t Image::Index(int x, int y) const {
@@ -316,7 +328,7 @@ bool Image::SavePpm(const fs::path& path) const {
 }
 
 Image LoadBmp(const fs::path& path) {
-  const std::string data = ReadFile(path);
+  const std::string data = ReadLog(path);
   auto u16 = [&](std::size_t at) {
     if (at + 2 > data.size()) Fail(path.string() + ": truncated BMP");
     return static_cast<unsigned>(static_cast<std::uint8_t>(data[at])) |
@@ -378,8 +390,7 @@ bool XErrorTrap::Failed() {
 
 // ---- XServer --------------------------------------------------------------------------------
 
-XServer::XServer(Options options) : options_(options) {
-  work_folder_ = MakeTemporaryFolder("ozz-e2e-x");
+XServer::XServer(Options options) : options_(options), work_folder_("ozz-e2e-x") {
   try {
     StartXvfb();
     if (options_.window_manager == WindowManager::kOpenbox) StartOpenbox();
@@ -400,8 +411,6 @@ void XServer::Stop() {
   window_manager_pid_ = -1;
   StopChild(xvfb_pid_);
   xvfb_pid_ = -1;
-  RemoveFolder(work_folder_);
-  work_folder_.clear();
 }
 
 void XServer::StartXvfb() {
@@ -413,7 +422,7 @@ void XServer::StartXvfb() {
   launch.argv = {
       "Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0",          screen, "-nolisten",
       "tcp",  "-noreset",   "+extension",           "XTEST",   "+extension", "SHAPE"};
-  launch.output = work_folder_ / "xvfb.log";
+  launch.output = work_folder_.path() / "xvfb.log";
   launch.inherited_fd = fds[1];
   try {
     xvfb_pid_ = StartChild(launch);
@@ -438,7 +447,7 @@ void XServer::StartXvfb() {
   }
   close(fds[0]);
   if (number.find('\n') == std::string::npos) {
-    Fail("Xvfb did not start:\n" + ReadFile(work_folder_ / "xvfb.log"));
+    Fail("Xvfb did not start:\n" + ReadLog(work_folder_.path() / "xvfb.log"));
   }
   number.erase(number.find('\n'));
   name_ = ":" + number;
@@ -459,7 +468,7 @@ void XServer::StartXvfb() {
 }
 
 void XServer::StartOpenbox() {
-  const fs::path config_home = work_folder_ / "config";
+  const fs::path config_home = work_folder_.path() / "config";
   fs::create_directories(config_home / "openbox");
   const fs::path config = config_home / "openbox" / "rc.xml";
   WriteFile(config, kOpenboxConfig);
@@ -467,8 +476,8 @@ void XServer::StartOpenbox() {
   launch.argv = {"openbox", "--sm-disable", "--config-file", config.string()};
   launch.environment = {{"DISPLAY", name_},
                         {"XDG_CONFIG_HOME", config_home.string()},
-                        {"XDG_CACHE_HOME", (work_folder_ / "cache").string()}};
-  launch.output = work_folder_ / "openbox.log";
+                        {"XDG_CACHE_HOME", (work_folder_.path() / "cache").string()}};
+  launch.output = work_folder_.path() / "openbox.log";
   window_manager_pid_ = StartChild(launch);
   const bool running = WaitUntil(
       [&] {
@@ -537,8 +546,9 @@ std::string TestNameOf(XServer::WindowManager window_manager) {
 Window XServer::root() const { return DefaultRootWindow(display_); }
 
 std::string XServer::Log() const {
-  std::string log = "---- Xvfb " + name_ + " ----\n" + ReadFile(work_folder_ / "xvfb.log");
-  if (has_window_manager()) log += "---- openbox ----\n" + ReadFile(work_folder_ / "openbox.log");
+  std::string log = "---- Xvfb " + name_ + " ----\n" + ReadLog(work_folder_.path() / "xvfb.log");
+  if (has_window_manager())
+    log += "---- openbox ----\n" + ReadLog(work_folder_.path() / "openbox.log");
   return log;
 }
 
@@ -713,17 +723,35 @@ bool ProgramCommand::RunsUnderWine() const {
   return !launcher.empty() && fs::path(launcher.back()).filename().string().starts_with("wine");
 }
 
+bool UnderWine() {
+  static const bool under_wine = [] {
+    const char* text = std::getenv("OZZ_PROGRAM");
+    return text != nullptr && *text != '\0' && ProgramCommand::Parse(text).RunsUnderWine();
+  }();
+  return under_wine;
+}
+
+const TimeLimits& Timeouts() {
+  using M = Milliseconds;
+  static const TimeLimits wine{M(60'000), M(10'000), M(20'000), M(60'000), M(1000)};
+  static const TimeLimits native{M(20'000), M(3000), M(5000), M(10'000), M(350)};
+  return UnderWine() ? wine : native;
+}
+
+User LookUpUser(const std::string& name, const std::string& group) {
+  const passwd* user = getpwnam(name.c_str());
+  if (user == nullptr) Fail("there is no user " + name + " to run the program as");
+  const struct group* found = getgrnam(group.c_str());
+  return {name, user->pw_uid, found != nullptr ? found->gr_gid : user->pw_gid};
+}
+
 // ---- Program --------------------------------------------------------------------------------
 
 namespace {
 
-// Makes `path` belong to the user nobody (and the group nogroup), as an unprivileged run needs.
-void HandToNobody(const fs::path& path) {
-  const passwd* user = getpwnam("nobody");
-  const group* nogroup = getgrnam("nogroup");
-  if (user == nullptr) Fail("there is no user nobody to run the program as");
-  const gid_t gid = nogroup != nullptr ? nogroup->gr_gid : user->pw_gid;
-  if (chown(path.c_str(), user->pw_uid, gid) != 0) Fail(ErrnoText("chown " + path.string()));
+// Makes `path` belong to `user`, as a run as that user needs.
+void HandTo(const User& user, const fs::path& path) {
+  if (chown(path.c_str(), user.uid, user.gid) != 0) Fail(ErrnoText("chown " + path.string()));
 }
 
 int g_wine_programs_alive = 0;
@@ -769,27 +797,28 @@ Program::Program(const XServer& server, Options options)
     if (options_.same_copy_as != nullptr) {
       folder_ = options_.same_copy_as->folder();
       executable_ = options_.same_copy_as->executable();
-    } else if (options_.folder) {
-      folder_ = *options_.folder;
+    } else {
+      if (!options_.folder) own_folder_.emplace("ozz-e2e-program");
+      folder_ = options_.folder ? *options_.folder : own_folder_->path();
       fs::create_directories(folder_);
       executable_ = folder_ / command_.executable.filename();
       if (!fs::exists(executable_)) fs::copy_file(command_.executable, executable_);
-    } else {
-      folder_ = MakeTemporaryFolder("ozz-e2e-program");
-      owns_folder_ = true;
-      executable_ = folder_ / command_.executable.filename();
-      fs::copy_file(command_.executable, executable_);
     }
     if (options_.settings) WriteFile(SettingsPath(), *options_.settings);
 
     output_path_ = server_.work_folder() / ("program-" + std::to_string(++g_program_runs) + ".log");
     ChildLaunch launch;
-    if (options_.unprivileged && geteuid() == 0) {
+    if (options_.user && geteuid() == 0) {
+      const User& user = *options_.user;
       if (command_.RunsUnderWine())
-        Fail("an unprivileged run under Wine needs a prefix of its own");
-      HandToNobody(folder_);
-      HandToNobody(executable_);
-      launch.argv = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"};
+        Fail("a run as another user under Wine needs a prefix of its own");
+      // A private copy becomes theirs; a folder the caller named stays as it is.
+      if (!options_.folder && (own_folder_ || options_.same_copy_as != nullptr)) {
+        HandTo(user, folder_);
+        HandTo(user, executable_);
+      }
+      launch.argv = {"setpriv", "--reuid=" + std::to_string(user.uid),
+                     "--regid=" + std::to_string(user.gid), "--clear-groups", "--"};
     }
     launch.argv.insert(launch.argv.end(), command_.launcher.begin(), command_.launcher.end());
     launch.argv.push_back(executable_.string());
@@ -804,12 +833,12 @@ Program::Program(const XServer& server, Options options)
       }
     }
     launch.output = output_path_;
+    if (options_.standard_output) launch.standard_output = *options_.standard_output;
     launch.working_folder = folder_;
     pid_ = StartChild(launch);
     if (command_.RunsUnderWine()) ++g_wine_programs_alive;
 
-    const Milliseconds timeout = options_.window_timeout.value_or(
-        command_.RunsUnderWine() ? kWineWindowTimeout : kNativeWindowTimeout);
+    const Milliseconds timeout = options_.window_timeout.value_or(Timeouts().window);
     // Wine itself now and then fails to start a program in a fresh wineserver: it ends at once
     // with status 1 and says nothing (the Windows program never ends with 1). That start alone
     // is tried again, once, with a new wineserver.
@@ -849,8 +878,7 @@ void Program::Stop() {
     }
     pid_ = -1;
   }
-  if (owns_folder_) RemoveFolder(folder_);
-  owns_folder_ = false;
+  own_folder_.reset();
 }
 
 Window Program::WaitForWindow(Milliseconds timeout) {
@@ -924,7 +952,11 @@ std::optional<std::string> Program::ReadSettings() const {
   return ReadFile(SettingsPath());
 }
 
-std::string Program::Output() const { return output_path_.empty() ? "" : ReadFile(output_path_); }
+std::string Program::Output() const { return output_path_.empty() ? "" : ReadLog(output_path_); }
+
+std::string Program::StandardOutput() const {
+  return options_.standard_output ? ReadLog(*options_.standard_output) : "";
+}
 
 void Program::Kill() {
   if (pid_ <= 0) return;
@@ -1058,15 +1090,6 @@ std::vector<long> CardinalListProperty(Display* display, Window window, const ch
   return LongListProperty(display, window, property, AnyPropertyType);
 }
 
-std::optional<std::string> TextProperty(Display* display, Window window, const char* property) {
-  std::optional<std::string> result;
-  ReadProperty(display, window, property, AnyPropertyType,
-               [&](int format, unsigned long count, const unsigned char* data) {
-                 if (format == 8) result = std::string(reinterpret_cast<const char*>(data), count);
-               });
-  return result;
-}
-
 std::optional<std::vector<Rect>> BoundingShape(Display* display, Window window) {
   int event_base = 0, error_base = 0;
   if (!XShapeQueryExtension(display, &event_base, &error_base)) return std::nullopt;
@@ -1122,23 +1145,18 @@ std::optional<std::string> IniValue(std::string_view text, std::string_view sect
   return std::nullopt;
 }
 
-std::optional<fs::path> KeepArtifact(const Image& image, std::string name) {
+void KeepScreen(const XServer& server, std::string name) {
   const char* folder = std::getenv("OZZ_E2E_ARTIFACTS");
-  if (folder == nullptr || *folder == '\0') return std::nullopt;
+  if (folder == nullptr || *folder == '\0') return;
   for (char& c : name) {
     if (c == '/' || c == ' ') c = '_';
   }
   std::error_code error;
   fs::create_directories(folder, error);
-  const fs::path path = fs::path(folder) / (name + ".ppm");
-  if (error || !image.SavePpm(path)) return std::nullopt;
-  return path;
-}
-
-void KeepScreen(const XServer& server, const std::string& name) {
-  const auto path =
-      KeepArtifact(server.Capture({0, 0, server.width(), server.height()}), name + ".screen");
-  if (path) std::cout << "screen saved to " << path->string() << "\n";
+  const fs::path path = fs::path(folder) / (name + ".screen.ppm");
+  if (!error && server.Capture({0, 0, server.width(), server.height()}).SavePpm(path)) {
+    std::cout << "screen saved to " << path.string() << "\n";
+  }
 }
 
 }  // namespace e2e

@@ -70,6 +70,7 @@ class Image {
   bool Contains(int x, int y) const { return x >= 0 && y >= 0 && x < width_ && y < height_; }
   Rgb At(int x, int y) const { return pixels_[Index(x, y)]; }
   void Set(int x, int y, Rgb c) { pixels_[Index(x, y)] = c; }
+  bool operator==(const Image&) const = default;
 
   // Writes a binary PPM, which every image viewer and ImageMagick read; for failure artifacts.
   bool SavePpm(const std::filesystem::path& path) const;
@@ -85,6 +86,25 @@ class Image {
 
 // Reads an uncompressed 24-bit BMP (bottom-up or top-down rows). Throws std::runtime_error.
 Image LoadBmp(const std::filesystem::path& path);
+
+// The whole file, bytes as they are; nothing when it cannot be read.
+std::optional<std::string> ReadFile(const std::filesystem::path& path);
+// Writes `content` as the whole file. Throws std::runtime_error.
+void WriteFile(const std::filesystem::path& path, std::string_view content);
+
+// A folder of its own under the system's temporary folder, removed with all it holds when the
+// object goes (kept when OZZ_E2E_KEEP is set); folders made unwritable inside are opened first.
+class TemporaryFolder {
+ public:
+  explicit TemporaryFolder(const std::string& stem);  // throws std::runtime_error
+  ~TemporaryFolder();
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
 
 // Calls `condition` every `interval` until it returns true or `timeout` has passed; returns
 // whether it became true. The condition always runs at least once, and once more at the end.
@@ -124,19 +144,19 @@ class XServer {
     std::string x_resources;
   };
 
-  XServer() : XServer(Options{}) {}
   explicit XServer(Options options);  // throws std::runtime_error when anything fails to start
   ~XServer();
   XServer(const XServer&) = delete;
   XServer& operator=(const XServer&) = delete;
 
   Display* display() const { return display_; }
+  pid_t pid() const { return xvfb_pid_; }            // the Xvfb process
   const std::string& name() const { return name_; }  // ":N", the value of DISPLAY for clients
   Window root() const;
   int width() const { return options_.width; }
   int height() const { return options_.height; }
   bool has_window_manager() const { return options_.window_manager != WindowManager::kNone; }
-  const std::filesystem::path& work_folder() const { return work_folder_; }
+  const std::filesystem::path& work_folder() const { return work_folder_.path(); }
 
   // The server's and the window manager's own output, for failure messages.
   std::string Log() const;
@@ -176,7 +196,7 @@ class XServer {
   bool WindowManagerManagesWindows() const;
 
   Options options_;
-  std::filesystem::path work_folder_;
+  TemporaryFolder work_folder_;
   std::string name_;
   pid_t xvfb_pid_ = -1;
   pid_t window_manager_pid_ = -1;
@@ -221,6 +241,20 @@ class PlainWindow {
   Window window_ = None;
 };
 
+// A user to run the program as, one whom file permissions bind.
+struct User {
+  std::string name;
+  uid_t uid = 0;
+  gid_t gid = 0;
+};
+
+// The user `name` with the group `group` (or, without such a group, the user's own), looked up
+// in the system's databases. Throws std::runtime_error when there is no such user.
+User LookUpUser(const std::string& name = "nobody", const std::string& group = "nogroup");
+
+// Variables added to a program's environment or replaced in it or, with no value, removed.
+using Environment = std::vector<std::pair<std::string, std::optional<std::string>>>;
+
 // How to start the program: OZZ_PROGRAM split into a launcher and the executable.
 struct ProgramCommand {
   std::vector<std::string> launcher;  // e.g. {"wine"}; empty for a native executable
@@ -233,13 +267,25 @@ struct ProgramCommand {
   bool RunsUnderWine() const;
 };
 
+// Whether OZZ_PROGRAM runs the program under Wine; false when it is unset (a test that names its
+// own program, as the package check does).
+bool UnderWine();
+
+// How long the tests wait for what the program does; a Windows build under Wine, started cold in
+// a fresh wineserver and driven through Wine's own loops, takes several times longer.
+struct TimeLimits {
+  Milliseconds window;     // from the start to a viewable window
+  Milliseconds placement;  // to be put, moved or painted, by the program, Wine or a window manager
+  Milliseconds exit;       // to end after a double-click
+  Milliseconds second_copy;  // a generous bound on the life of a copy that must end at once
+  Milliseconds quiet;        // to show it does nothing: several 70 ms ticks
+};
+// The limits for the program under test.
+const TimeLimits& Timeouts();
+
 // One run of the program on an XServer, from a private copy of its executable.
 class Program {
  public:
-  // How long the program may take to show its window: a cold Wine start is slow.
-  static constexpr Milliseconds kNativeWindowTimeout{20'000};
-  static constexpr Milliseconds kWineWindowTimeout{60'000};
-
   struct Options {
     // Written as the settings file beside the copy before it starts, when set.
     std::optional<std::string> settings;
@@ -247,28 +293,28 @@ class Program {
     // Start() waits for a viewable window of this WM_CLASS part, unless wait_for_window is false.
     std::string window_class = "ozzlebeck";
     bool wait_for_window = true;
-    // Defaults to kWineWindowTimeout under Wine, kNativeWindowTimeout otherwise.
+    // Defaults to Timeouts().window.
     std::optional<Milliseconds> window_timeout;
     // Runs the same copy (same folder, same settings file) as another program, e.g. to start a
     // second copy of one installation.
     const Program* same_copy_as = nullptr;
     // Defaults to OZZ_PROGRAM.
     std::optional<ProgramCommand> command;
-    // When the tests run as root, runs the program as `nobody` (through setpriv), with its
-    // folder and executable handed to that user, so that file permissions bind it. Not under
-    // Wine, whose prefix belongs to the user running the tests.
-    bool unprivileged = false;
+    // When the tests run as root, runs the program as this user (through setpriv), with a
+    // private copy handed to them, so that file permissions bind it. Not under Wine, whose
+    // prefix belongs to the user running the tests.
+    std::optional<User> user;
     // Runs the program from this folder (made if missing; the executable is copied into it
     // unless it is there already) instead of a private one. The folder stays the caller's.
     std::optional<std::filesystem::path> folder;
-    // Variables added to the program's environment or replaced in it (DISPLAY too), or, with
-    // no value, removed from it.
-    std::vector<std::pair<std::string, std::optional<std::string>>> environment;
+    // Changes to the program's environment (DISPLAY too), after DISPLAY is set to the server.
+    Environment environment;
+    // Where standard output goes instead of to Output() with standard error, e.g. /dev/full.
+    std::optional<std::filesystem::path> standard_output;
   };
 
   // Copies, starts and (by default) waits for the window; throws std::runtime_error when the
   // program cannot be started or shows no window in time.
-  explicit Program(const XServer& server) : Program(server, Options{}) {}
   Program(const XServer& server, Options options);
   ~Program();  // kills the program if it still runs, and removes the private copy
   Program(const Program&) = delete;
@@ -298,8 +344,11 @@ class Program {
   std::filesystem::path SettingsPath() const;
   std::optional<std::string> ReadSettings() const;
 
-  // What the program (and its launcher) wrote to stdout and stderr.
+  // What the program (and its launcher) wrote to stderr, and to stdout unless that went to
+  // Options::standard_output.
   std::string Output() const;
+  // What it wrote to Options::standard_output; empty when that is not set.
+  std::string StandardOutput() const;
 
   // Ends the program: SIGTERM to its process group, SIGKILL if that is not enough; under Wine
   // also ends the prefix's wineserver so the next test starts clean.
@@ -312,7 +361,7 @@ class Program {
   Options options_;
   ProgramCommand command_;
   std::filesystem::path folder_;
-  bool owns_folder_ = false;
+  std::optional<TemporaryFolder> own_folder_;  // the private copy's
   std::filesystem::path executable_;
   std::filesystem::path output_path_;
   pid_t pid_ = -1;
@@ -336,8 +385,6 @@ std::vector<Window> Children(Display* display, Window window);
 std::vector<std::string> AtomListProperty(Display* display, Window window, const char* property);
 // A property holding 32-bit numbers (CARDINAL, WINDOW, ...); empty if missing.
 std::vector<long> CardinalListProperty(Display* display, Window window, const char* property);
-// A text property (STRING or UTF8_STRING); nothing if missing.
-std::optional<std::string> TextProperty(Display* display, Window window, const char* property);
 
 // The window's bounding shape as rectangles relative to the window's own origin; an unshaped
 // window yields one rectangle covering it. Nothing if the SHAPE extension is missing.
@@ -352,11 +399,8 @@ bool ShapeContains(const std::vector<Rect>& shape, Point p);
 std::optional<std::string> IniValue(std::string_view text, std::string_view section,
                                     std::string_view key);
 
-// Keeps a picture of a failing test as <OZZ_E2E_ARTIFACTS>/<name>.ppm when that variable names a
-// folder; returns the file written, or nothing.
-std::optional<std::filesystem::path> KeepArtifact(const Image& image, std::string name);
-
-// Keeps the whole screen of `server` as the artifact <name>.screen and says where on stdout.
-void KeepScreen(const XServer& server, const std::string& name);
+// Keeps the whole screen of `server` as <OZZ_E2E_ARTIFACTS>/<name>.screen.ppm when that variable
+// names a folder, and says where on stdout.
+void KeepScreen(const XServer& server, std::string name);
 
 }  // namespace e2e

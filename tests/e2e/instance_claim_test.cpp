@@ -1,18 +1,12 @@
 // The X11 build's one-copy claim (src/platform/x11/instance.h) on a real X server, through
 // connections of the test's own: one owner at a time however many connections try at once, the
 // same owner whatever name reaches the server, and a claim that goes with its connection.
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <barrier>
-#include <memory>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "harness.h"
+#include "fixture.h"
 #include "platform/x11/instance.h"
-#include "watcher_view.h"
 
 namespace e2e {
 namespace {
@@ -36,15 +30,12 @@ class Connection {
   Display* display_;
 };
 
-class InstanceClaimTest : public testing::Test {
+class InstanceClaimTest : public DesktopTest {
  protected:
   void SetUp() override {
     if (UnderWine()) GTEST_SKIP() << "the X11 build's claim";
-    server_ = std::make_unique<XServer>();
   }
-  std::string Number() const { return server_->name().substr(1); }
-
-  std::unique_ptr<XServer> server_;
+  std::string Number() const { return server().name().substr(1); }
 };
 
 // Each claim is its own: other users and other executables have names of their own.
@@ -84,7 +75,7 @@ TEST_F(InstanceClaimTest, OfSimultaneousClaimsExactlyOneWins) {
         x11::InstanceSelectionName(4243, "/race/" + std::to_string(round));
     std::vector<std::unique_ptr<Connection>> connections;
     for (int i = 0; i < kConnections; ++i)
-      connections.push_back(std::make_unique<Connection>(server_->name()));
+      connections.push_back(std::make_unique<Connection>(server().name()));
     std::atomic<int> winners = 0;
     std::barrier start(kConnections);
     std::vector<std::thread> threads;

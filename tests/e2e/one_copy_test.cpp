@@ -3,77 +3,40 @@
 // names of one display, and starts whose environments differ all leave exactly one window. A
 // copy killed outright leaves nothing behind that stops the next start. The Windows build keeps
 // its own rule (a named mutex), which these cases do not concern: they are skipped under Wine.
-#include <gtest/gtest.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <filesystem>
-#include <iostream>
-#include <memory>
-#include <optional>
-#include <sstream>
-#include <string>
-#include <utility>
-#include <vector>
-
-#include "harness.h"
-#include "watcher_view.h"
+#include "fixture.h"
 
 namespace e2e {
 namespace {
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-using Environment = std::vector<std::pair<std::string, std::optional<std::string>>>;
-
-constexpr Milliseconds kSecondCopyTimeout{10'000};
-
 // A folder of the test's own, with whatever it made inside, removed with the object.
-class Scratch {
+class Scratch : public TemporaryFolder {
  public:
-  Scratch() {
-    std::string pattern = (fs::temp_directory_path() / "ozz-e2e-env-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-    // Another user the program may run as must reach the folders inside.
-    chmod(path_.c_str(), 0755);
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    // Folders made unwritable for a case must be writable again to be removed.
-    for (const auto& entry : fs::recursive_directory_iterator(path_, ignored))
-      if (entry.is_directory(ignored)) chmod(entry.path().c_str(), 0700);
-    fs::remove_all(path_, ignored);
-  }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
+  // Another user the program may run as must reach the folders inside.
+  Scratch() : TemporaryFolder("ozz-e2e-env") { chmod(path().c_str(), 0755); }
 
   // Everything anyone made inside, but for the folders the test made itself.
   std::vector<std::string> Leftovers() const {
     std::vector<std::string> found;
     std::error_code ignored;
-    for (const auto& entry : fs::recursive_directory_iterator(path_, ignored))
+    for (const auto& entry : fs::recursive_directory_iterator(path(), ignored))
       if (!entry.is_directory(ignored)) found.push_back(entry.path().string());
     return found;
   }
 
   // Makes `name` inside with `mode`; returns its path.
   std::string Folder(const std::string& name, mode_t mode) const {
-    const fs::path folder = path_ / name;
+    const fs::path folder = path() / name;
     fs::create_directories(folder);
     chmod(folder.c_str(), mode);
     return folder.string();
   }
-
- private:
-  fs::path path_;
 };
 
-struct EnvironmentCase {
-  const char* name;
+struct EnvironmentCase : Named {
   // The environment of each start, in order: the first shows the window, the others must end.
   std::vector<Environment> (*starts)(const XServer& server, const Scratch& scratch);
   // Making a folder that belongs to another user, or running as one, takes root.
@@ -82,9 +45,7 @@ struct EnvironmentCase {
   bool as_nobody = false;
 };
 
-void PrintTo(const EnvironmentCase& c, std::ostream* out) { *out << c.name; }
-
-std::string Describe(const Environment& environment) {
+std::string AsText(const Environment& environment) {
   std::ostringstream text;
   for (const auto& [name, value] : environment) {
     if (value) {
@@ -119,7 +80,9 @@ const EnvironmentCase kEnvironmentCases[] = {
        const std::string tmp = scratch.Folder("tmp", 0755);
        const std::string foreign =
            scratch.Folder("tmp/ozzlebeck-" + std::to_string(getuid()), 0700);
-       if (chown(foreign.c_str(), 65534, 65534) != 0) throw std::runtime_error("chown failed");
+       const User nobody = LookUpUser();
+       if (chown(foreign.c_str(), nobody.uid, nobody.gid) != 0)
+         throw std::runtime_error("chown failed");
        const Environment run{{"XDG_RUNTIME_DIR", std::nullopt}, {"TMPDIR", tmp}};
        return std::vector<Environment>{run, run, run};
      },
@@ -128,10 +91,8 @@ const EnvironmentCase kEnvironmentCases[] = {
     // temporary folder, made beforehand by another user (root) to switch its rule off.
     {"FolderInItsNameMadeByAnotherUser",
      [](const XServer&, const Scratch& scratch) {
-       const passwd* nobody = getpwnam("nobody");
-       if (nobody == nullptr) throw std::runtime_error("there is no user nobody");
        const std::string tmp = scratch.Folder("tmp", 0777);
-       scratch.Folder("tmp/ozzlebeck-" + std::to_string(nobody->pw_uid), 0700);
+       scratch.Folder("tmp/ozzlebeck-" + std::to_string(LookUpUser().uid), 0700);
        const Environment run{{"XDG_RUNTIME_DIR", std::nullopt}, {"TMPDIR", tmp}};
        return std::vector<Environment>{run, run, run};
      },
@@ -163,54 +124,41 @@ const EnvironmentCase kEnvironmentCases[] = {
      }},
 };
 
-class OneCopyTest : public testing::Test {
+class OneCopyTest : public DesktopTest {
  protected:
+  using DesktopTest::DesktopTest;
   void SetUp() override {
     if (UnderWine()) GTEST_SKIP() << "the X11 build's rule; the Windows build has its own";
-    server_ = std::make_unique<XServer>();
-  }
-  void TearDown() override {
-    programs_.clear();
-    server_.reset();
-  }
-
-  std::vector<Window> ProgramWindows() const {
-    return server_->FindViewableWindowsByClass("ozzlebeck");
   }
 
   // Starts another copy of `first`'s executable with `environment`, which must end with status
   // 0 while `first` runs on with the only window.
   void ExpectAnotherStartToEnd(Program& first, const Environment& environment,
-                               const std::string& what, bool as_nobody = false) {
-    Program another(*server_, {.wait_for_window = false,
-                               .same_copy_as = &first,
-                               .unprivileged = as_nobody,
-                               .environment = environment});
-    ASSERT_TRUE(another.WaitForExit(kSecondCopyTimeout))
-        << what << " still runs after " << kSecondCopyTimeout.count() << " ms with "
-        << Describe(environment) << "; windows: " << ProgramWindows().size();
-    EXPECT_EQ(another.ExitStatus(), 0) << what << "; output:\n" << another.Output();
+                               const std::string& what) {
+    Program& another =
+        Start({.wait_for_window = false, .same_copy_as = &first, .environment = environment});
+    ASSERT_TRUE(EndsWithStatusZero(another, Timeouts().second_copy))
+        << what << " with " << AsText(environment) << "; windows: " << ProgramWindows().size();
     EXPECT_EQ(another.Output(), "") << what;
-    EXPECT_EQ(ProgramWindows().size(), 1u) << what << " with " << Describe(environment);
-    EXPECT_FALSE(first.HasExited()) << what << ": the first copy ended";
+    EXPECT_EQ(ProgramWindows().size(), 1u) << what << " with " << AsText(environment);
+    EXPECT_TRUE(StillRunning(first)) << what << ": the first copy ended";
   }
-
-  std::unique_ptr<XServer> server_;
-  std::vector<std::unique_ptr<Program>> programs_;
 };
 
-class EnvironmentTest : public OneCopyTest, public testing::WithParamInterface<EnvironmentCase> {};
+class EnvironmentTest : public OneCopyTest, public testing::WithParamInterface<EnvironmentCase> {
+ protected:
+  EnvironmentTest()
+      : OneCopyTest({.user = GetParam().as_nobody ? std::optional(LookUpUser()) : std::nullopt}) {}
+};
 
 TEST_P(EnvironmentTest, LeavesExactlyOneWindow) {
   const EnvironmentCase& c = GetParam();
   if (c.needs_root && geteuid() != 0) GTEST_SKIP() << "making another user's folder takes root";
   const Scratch scratch;
-  const std::vector<Environment> starts = c.starts(*server_, scratch);
-  programs_.push_back(std::make_unique<Program>(
-      *server_, Program::Options{.unprivileged = c.as_nobody, .environment = starts.front()}));
-  Program& first = *programs_.back();
+  const std::vector<Environment> starts = c.starts(server(), scratch);
+  Program& first = Start({.environment = starts.front()});
   for (std::size_t i = 1; i < starts.size(); ++i)
-    ExpectAnotherStartToEnd(first, starts[i], "start " + std::to_string(i + 1), c.as_nobody);
+    ExpectAnotherStartToEnd(first, starts[i], "start " + std::to_string(i + 1));
   // The rule keeps nothing in the folders it was given.
   const std::vector<std::string> leftovers = scratch.Leftovers();
   EXPECT_TRUE(leftovers.empty()) << leftovers.size() << " files left, the first "
@@ -218,25 +166,23 @@ TEST_P(EnvironmentTest, LeavesExactlyOneWindow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(OneCopy, EnvironmentTest, testing::ValuesIn(kEnvironmentCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         CaseName());
 
 // A copy killed outright (SIGKILL: no chance to tidy up) stops no later start: the next one
 // shows its window as soon as any first start does, and holds the rule in turn.
 TEST_F(OneCopyTest, AfterTheCopyIsKilledTheNextStartShowsAtOnce) {
-  programs_.push_back(std::make_unique<Program>(*server_));
-  Program& killed = *programs_.back();
+  Program& killed = Start();
   ASSERT_NE(killed.window(), None);
   ASSERT_EQ(kill(killed.pid(), SIGKILL), 0);
   ASSERT_TRUE(killed.WaitForExit(Milliseconds(5000)));
   ASSERT_TRUE(WaitUntil([&] { return ProgramWindows().empty(); }, Milliseconds(5000)));
 
   const auto begin = Clock::now();
-  programs_.push_back(std::make_unique<Program>(
-      *server_, Program::Options{.window_timeout = Milliseconds(5000), .same_copy_as = &killed}));
+  Program& next = Start({.window_timeout = Milliseconds(5000), .same_copy_as = &killed});
   const auto took = std::chrono::duration_cast<Milliseconds>(Clock::now() - begin);
   std::cout << "after a SIGKILL the next window showed in " << took.count() << " ms\n";
   RecordProperty("next_window_ms", std::to_string(took.count()));
-  ExpectAnotherStartToEnd(*programs_.back(), {}, "a start after the restart");
+  ExpectAnotherStartToEnd(next, {}, "a start after the restart");
 }
 
 }  // namespace

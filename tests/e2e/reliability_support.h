@@ -1,22 +1,16 @@
-// Helpers of the reliability tests: finding the process of a harness X server, reading a
-// process's state and processor time from /proc, and keeping the test process alive when its
-// own connection loses the server.
+// Helpers of the reliability tests: reading a process's state and processor time from /proc, and
+// keeping the test process alive when its own connection loses the server.
 #pragma once
 
 #include <X11/Xlib.h>
 #include <sys/types.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <chrono>
-#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
-#include <vector>
-
-#include "harness.h"
 
 namespace reliability {
 
@@ -45,40 +39,9 @@ inline std::optional<ProcessStat> ReadStat(pid_t pid) {
   return stat;
 }
 
-inline std::string ProcessName(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
-  std::string name;
-  std::getline(in, name);
-  return name;
-}
-
 inline std::chrono::milliseconds CpuTime(long ticks) {
   static const long per_second = sysconf(_SC_CLK_TCK);
   return std::chrono::milliseconds(ticks * 1000 / per_second);
-}
-
-// The Xvfb behind a harness XServer. The harness keeps its process to itself, so it is found
-// among this process's children; with more than one, the server's lock file
-// (/tmp/.X<N>-lock, which holds its pid) tells which.
-inline std::optional<pid_t> XvfbPid(const e2e::XServer& server) {
-  std::vector<pid_t> candidates;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename().string();
-    pid_t pid = 0;
-    if (std::from_chars(name.data(), name.data() + name.size(), pid).ec != std::errc{}) continue;
-    const std::optional<ProcessStat> stat = ReadStat(pid);
-    if (stat && stat->parent == getpid() && stat->state != 'Z' && ProcessName(pid) == "Xvfb") {
-      candidates.push_back(pid);
-    }
-  }
-  if (candidates.size() == 1) return candidates.front();
-  std::ifstream lock("/tmp/.X" + server.name().substr(1) + "-lock");
-  pid_t owner = 0;
-  if (lock >> owner) {
-    for (pid_t pid : candidates)
-      if (pid == owner) return pid;
-  }
-  return std::nullopt;
 }
 
 // Xlib ends the process when a connection breaks. While one of these lives, a lost connection

@@ -1,35 +1,20 @@
 // Reliability on a real X server: the program ends by itself, at once and without spinning, when
 // its X server goes away, and no settings file, however broken, keeps it from showing its window
 // on the screen, at the place the file's readable part gives or else at the first-run place.
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <filesystem>
 #include <fstream>
-#include <iostream>
-#include <memory>
-#include <optional>
 #include <random>
-#include <stdexcept>
-#include <string>
 #include <string_view>
 
-#include "harness.h"
+#include "fixture.h"
 #include "reliability_support.h"
-#include "watcher_view.h"
 
 namespace e2e {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::string_literals;
-using WindowManager = XServer::WindowManager;
-using Clock = std::chrono::steady_clock;
-
-// A window manager may place a window once more after mapping it.
-constexpr Milliseconds kSettleTimeout{2000};
 
 // ---- The X server goes away -----------------------------------------------------------------
 
@@ -40,57 +25,55 @@ constexpr Milliseconds kExitWait{1500};
 // connection until it notices burns all of that second.
 constexpr Milliseconds kCpuLimit{100};
 
-struct ServerLoss {
-  WindowManager window_manager;
-  int signal;
+struct Signal : Named {
+  int number;
 };
 
-class XServerLossTest : public testing::TestWithParam<ServerLoss> {};
+class XServerLossTest : public DesktopTestWithParam<std::tuple<WindowManager, Signal>> {
+ protected:
+  XServerLossTest() : DesktopTestWithParam({.window_manager = std::get<0>(GetParam())}) {}
+
+  // Outlives the server: the fixture closes its own connection to the dead server at the end.
+  const reliability::SurviveServerLoss survive_;
+};
 
 TEST_P(XServerLossTest, ProgramEndsWithinASecondWithoutSpinning) {
   if (UnderWine()) GTEST_SKIP() << "under Wine the loss of the X server is Wine's to handle";
-  const ServerLoss loss = GetParam();
+  const Signal signal = std::get<1>(GetParam());
+  Program& program = Start();
+  survive_.Watch(server().display());
 
-  // Declared first so that it outlives the server: the harness closes its own connection to the
-  // dead server when the server object goes.
-  const reliability::SurviveServerLoss survive;
-  auto server = std::make_unique<XServer>(XServer::Options{.window_manager = loss.window_manager});
-  auto program = std::make_unique<Program>(*server);
-  survive.Watch(server->display());
-
-  const std::optional<pid_t> xvfb = reliability::XvfbPid(*server);
-  ASSERT_TRUE(xvfb.has_value()) << "cannot find the Xvfb serving " << server->name();
   // The eyes are being drawn and the pointer queried when the server goes.
-  server->MovePointerSmoothly({0, 0}, 5, Milliseconds(20));
-  const std::optional<reliability::ProcessStat> before = reliability::ReadStat(program->pid());
+  server().MovePointerSmoothly({0, 0}, 5, Milliseconds(20));
+  const std::optional<reliability::ProcessStat> before = reliability::ReadStat(program.pid());
   ASSERT_TRUE(before && before->state != 'Z') << "the program is not running";
 
   const auto killed_at = Clock::now();
-  ASSERT_EQ(kill(*xvfb, loss.signal), 0);
+  ASSERT_EQ(kill(server().pid(), signal.number), 0);
   // Its last statistics are read while it is a zombie, before the harness reaps it.
   reliability::ProcessStat last = *before;
   std::optional<Clock::time_point> ended_at;
   e2e::WaitUntil(
       [&] {
-        const std::optional<reliability::ProcessStat> now = reliability::ReadStat(program->pid());
+        const std::optional<reliability::ProcessStat> now = reliability::ReadStat(program.pid());
         if (now) last = *now;
         if (!now || now->state == 'Z') ended_at = Clock::now();
         return ended_at.has_value();
       },
       kExitWait, Milliseconds(1));
-  ASSERT_TRUE(program->WaitForExit(kExitWait))
-      << "the program still runs " << kExitWait.count() << " ms after its X server ("
-      << (loss.signal == SIGKILL ? "SIGKILL" : "SIGTERM") << ") went away; it used "
+  ASSERT_TRUE(program.WaitForExit(kExitWait))
+      << "the program still runs " << kExitWait.count() << " ms after its X server went away ("
+      << signal.name << "); it used "
       << reliability::CpuTime(last.cpu_ticks - before->cpu_ticks).count()
       << " ms of processor time since\n---- program output ----\n"
-      << program->Output();
+      << program.Output();
 
   const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
       ended_at.value_or(Clock::now()) - killed_at);
   const Milliseconds cpu = reliability::CpuTime(last.cpu_ticks - before->cpu_ticks);
   std::cout << "the program ended " << took.count() / 1000.0 << " ms after its X server, using "
             << cpu.count() << " ms of processor time; exit status "
-            << program->ExitStatus().value_or(-1) << "\n";
+            << program.ExitStatus().value_or(-1) << "\n";
   RecordProperty("exit_microseconds", static_cast<int>(took.count()));
   RecordProperty("cpu_milliseconds", static_cast<int>(cpu.count()));
   EXPECT_LE(took, kExitLimit);
@@ -98,14 +81,10 @@ TEST_P(XServerLossTest, ProgramEndsWithinASecondWithoutSpinning) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Reliability, XServerLossTest,
-                         testing::Values(ServerLoss{WindowManager::kNone, SIGKILL},
-                                         ServerLoss{WindowManager::kNone, SIGTERM},
-                                         ServerLoss{WindowManager::kOpenbox, SIGKILL},
-                                         ServerLoss{WindowManager::kOpenbox, SIGTERM}),
-                         [](const auto& info) {
-                           return e2e::TestNameOf(info.param.window_manager) +
-                                  (info.param.signal == SIGKILL ? "_Killed" : "_Terminated");
-                         });
+                         testing::Combine(BothWindowManagers(),
+                                          testing::Values(Signal{"Killed", SIGKILL},
+                                                          Signal{"Terminated", SIGTERM})),
+                         CaseName());
 
 // ---- Bad settings files ---------------------------------------------------------------------
 
@@ -121,8 +100,7 @@ enum class Outcome {
   kOnScreen,  // opens anywhere, as long as it is wholly on the screen
 };
 
-struct BadSettings {
-  const char* name;
+struct BadSettings : Named {
   std::string (*content)();
   Outcome outcome;
   Point place{};
@@ -133,8 +111,6 @@ struct BadSettings {
   // Run as an unprivileged user, whom file permissions bind (root reads every file).
   bool unprivileged = false;
 };
-
-void PrintTo(const BadSettings& settings, std::ostream* out) { *out << settings.name; }
 
 // 100 MB of short junk lines inside the section, the place after them: the reader must go
 // through all of it. Built from one block, copied over and over, to cost well under a second.
@@ -238,38 +214,23 @@ bool SameContent(const fs::path& path, const std::string& content) {
   return in && tail == std::string_view(content).substr(from);
 }
 
-class BadSettingsTest : public testing::TestWithParam<BadSettings> {
+class BadSettingsTest : public DesktopTestWithParam<BadSettings> {
  protected:
-  void TearDown() override {
-    program_.reset();
-    first_.reset();
-    server_.reset();
-  }
-
   // Starts the program with the case's settings file beside it. A case that must do more than
   // write a file gets a copy first, from a run that starts nothing, then the program is started
   // on that same copy.
-  void Start(const BadSettings& settings) {
-    server_ = std::make_unique<XServer>();
-    if (settings.prepare == nullptr) {
-      program_ = std::make_unique<Program>(*server_, Program::Options{.settings = content_});
-      return;
-    }
+  Program& StartWith(const BadSettings& settings) {
+    if (settings.prepare == nullptr) return Start({.settings = content_});
     ProgramCommand copy_only = ProgramCommand::FromEnvironment();
     copy_only.launcher = {"true"};
-    first_ = std::make_unique<Program>(
-        *server_, Program::Options{.wait_for_window = false, .command = copy_only});
-    ASSERT_TRUE(first_->WaitForExit(Milliseconds(5000)));
-    settings.prepare(first_->SettingsPath());
-    program_ = std::make_unique<Program>(
-        *server_,
-        Program::Options{.same_copy_as = first_.get(), .unprivileged = settings.unprivileged});
+    Program& copy = Start({.wait_for_window = false, .command = copy_only});
+    if (!copy.WaitForExit(Milliseconds(5000))) throw std::runtime_error("no copy was made");
+    settings.prepare(copy.SettingsPath());
+    return Start({.same_copy_as = &copy,
+                  .user = settings.unprivileged ? std::optional(LookUpUser()) : std::nullopt});
   }
 
   std::string content_;
-  std::unique_ptr<XServer> server_;
-  std::unique_ptr<Program> first_;
-  std::unique_ptr<Program> program_;
 };
 
 TEST_P(BadSettingsTest, ProgramStillShowsItsWindowOnScreen) {
@@ -281,38 +242,35 @@ TEST_P(BadSettingsTest, ProgramStillShowsItsWindowOnScreen) {
   }
   if (settings.content != nullptr) content_ = settings.content();
 
+  Program* started = nullptr;
   try {
-    Start(settings);
+    started = &StartWith(settings);
   } catch (const std::exception& error) {
     FAIL() << "the program did not show its window: " << error.what();
   }
-  if (HasFatalFailure()) return;
-
-  const Window window = program_->window();
+  Program& program = *started;
+  const Window window = program.window();
   ASSERT_NE(window, static_cast<Window>(None));
   if (settings.unprivileged) {
-    std::ifstream status("/proc/" + std::to_string(program_->pid()) + "/status");
+    std::ifstream status("/proc/" + std::to_string(program.pid()) + "/status");
     std::string line;
     while (std::getline(status, line) && !line.starts_with("Uid:")) continue;
     EXPECT_NE(line.substr(0, 6), "Uid:\t0") << "the program runs as root: " << line;
   }
-  auto client = [&] { return program_->ClientRect().value_or(Rect{}); };
   const std::optional<Point> expected =
       settings.outcome == Outcome::kPlace      ? std::optional(settings.place)
-      : settings.outcome == Outcome::kFirstRun ? std::optional(FirstRunPlace(*server_))
+      : settings.outcome == Outcome::kFirstRun ? std::optional(FirstRunPlace(server()))
                                                : std::nullopt;
-  if (expected) {
-    e2e::WaitUntil([&] { return Point{client().x, client().y} == *expected; }, kSettleTimeout);
-  }
+  if (expected) WaitForPlace(program, *expected);
 
-  const Rect shown = client();
-  EXPECT_TRUE(e2e::IsWindowViewable(server_->display(), window));
+  const Rect shown = Client(program);
+  EXPECT_TRUE(e2e::IsWindowViewable(server().display(), window));
   EXPECT_EQ(shown.width, kClientWidth);
   EXPECT_EQ(shown.height, kClientHeight);
-  EXPECT_TRUE(shown.x >= 0 && shown.y >= 0 && shown.x + shown.width <= server_->width() &&
-              shown.y + shown.height <= server_->height())
-      << "client area " << shown << " is not inside the " << server_->width() << " x "
-      << server_->height() << " screen";
+  EXPECT_TRUE(shown.x >= 0 && shown.y >= 0 && shown.x + shown.width <= server().width() &&
+              shown.y + shown.height <= server().height())
+      << "client area " << shown << " is not inside the " << server().width() << " x "
+      << server().height() << " screen";
   if (expected) {
     EXPECT_EQ((Point{shown.x, shown.y}), *expected)
         << "client area " << shown << "; expected "
@@ -320,20 +278,17 @@ TEST_P(BadSettingsTest, ProgramStillShowsItsWindowOnScreen) {
                                                 : "the first-run place");
   }
   std::cout << "client area " << shown << "\n";
-  EXPECT_FALSE(program_->HasExited())
-      << "the program ended with status " << program_->ExitStatus().value_or(-1) << "\n"
-      << program_->Output();
+  EXPECT_TRUE(StillRunning(program));
 
   // Starting reads the file and leaves it as it was.
   if (settings.content != nullptr) {
-    EXPECT_TRUE(SameContent(program_->SettingsPath(), content_)) << "the settings file changed";
+    EXPECT_TRUE(SameContent(program.SettingsPath(), content_)) << "the settings file changed";
   } else if (settings.prepare == MakeFolder) {
-    EXPECT_TRUE(fs::is_directory(program_->SettingsPath()));
+    EXPECT_TRUE(fs::is_directory(program.SettingsPath()));
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Reliability, BadSettingsTest, testing::ValuesIn(kBadSettings),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Reliability, BadSettingsTest, testing::ValuesIn(kBadSettings), CaseName());
 
 }  // namespace
 }  // namespace e2e

@@ -3,35 +3,21 @@
 // window is then that many times larger, drawn at the scale (the picture drawn for it, cut to
 // its outline exactly, eyes rasterised at display pixels), while the program keeps its place in
 // the same twips of 96-dpi pixels as at 1x. Native program only: Wine scales on its own terms.
-#include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
-#include <iostream>
-#include <memory>
 #include <numbers>
-#include <optional>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "harness.h"
-#include "watcher_view.h"
+#include "fixture.h"
 
 namespace e2e {
 namespace {
 
-using WindowManager = XServer::WindowManager;
-
-struct Setup {
-  const char* name;
+struct Setup : Named {
   std::string x_resources;
-  const char* override;  // OZZLEBECK_SCALE, or null
-  int quarters;          // the scale the program must choose
+  std::optional<std::string> override;  // OZZLEBECK_SCALE
+  int quarters;                         // the scale the program must choose
   WindowManager window_manager = WindowManager::kNone;
 };
-
-void PrintTo(const Setup& setup, std::ostream* out) { *out << setup.name; }
 
 // The conversions the program makes, written out independently: a 96-dpi pixel starts at the
 // display pixel ceil(n * s), and a display pixel lies in the 96-dpi pixel floor(d / s).
@@ -42,50 +28,26 @@ int ToLogical(int display, int quarters) {
   return static_cast<int>(std::floor(display * 4.0 / quarters));
 }
 
-class ScaleTest : public ::testing::TestWithParam<Setup> {
+class ScaleTest : public DesktopTestWithParam<Setup> {
  protected:
+  ScaleTest()
+      : DesktopTestWithParam({.window_manager = GetParam().window_manager,
+                              .x_resources = GetParam().x_resources,
+                              .scale = GetParam().override}) {}
   void SetUp() override {
     if (UnderWine()) GTEST_SKIP() << "the Windows build is scaled by Wine, not by itself";
-    server_ = std::make_unique<XServer>(XServer::Options{
-        .window_manager = GetParam().window_manager, .x_resources = GetParam().x_resources});
-  }
-
-  void TearDown() override {
-    if (HasFailure() && server_) {
-      const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-      e2e::KeepScreen(*server_, std::string(test->test_suite_name()) + "." + test->name());
-    }
-    programs_.clear();
-    server_.reset();
   }
 
   int Quarters() const { return GetParam().quarters; }
   double Factor() const { return Quarters() / 4.0; }
   int Display(int logical) const { return ToDisplay(logical, Quarters()); }
 
-  Program& Start(Program::Options options = {}) {
-    if (GetParam().override != nullptr)
-      options.environment.emplace_back("OZZLEBECK_SCALE", GetParam().override);
-    programs_.push_back(std::make_unique<Program>(*server_, std::move(options)));
-    return *programs_.back();
-  }
-
   // Where a first start opens: computed in twips of 96-dpi pixels, as the program does, on a
   // screen of the server's width at the scale; then in display pixels.
   Point FirstRunPlaceAtScale() const {
-    const int screen_twips = ToLogical(server_->width(), Quarters()) * kTwipsPerPixel;
+    const int screen_twips = ToLogical(server().width(), Quarters()) * kTwipsPerPixel;
     const int window_twips = kClientWidth * kTwipsPerPixel;
     return {Display((screen_twips / 2 - window_twips / 2) / kTwipsPerPixel), 0};
-  }
-
-  static std::optional<Rect> WaitForClientAt(const Program& program, Point expected) {
-    e2e::WaitUntil(
-        [&] {
-          const std::optional<Rect> rect = program.ClientRect();
-          return rect && Point{rect->x, rect->y} == expected;
-        },
-        Milliseconds(3000));
-    return program.ClientRect();
   }
 
   // The picture drawn at the scale, as the program carries it.
@@ -127,32 +89,28 @@ class ScaleTest : public ::testing::TestWithParam<Setup> {
     if (count < 43 * Factor() * Factor()) return std::nullopt;
     return Offset{sum_x / count / Factor(), sum_y / count / Factor()};
   }
-
-  std::unique_ptr<XServer> server_;
-  std::vector<std::unique_ptr<Program>> programs_;
 };
 
 // The window opens at the top edge, centred, that many times larger; its shape is exactly the
 // picture drawn at the scale without its black surround, about scale² times the 1x face; and
 // what it shows away from the eyes is that picture, pixel for pixel, with no black visible.
 TEST_P(ScaleTest, OpensLargerDrawnAtTheScaleAndCutToItsOutline) {
-  const Program& program = Start();
-  const std::optional<Rect> client = WaitForClientAt(program, FirstRunPlaceAtScale());
-  ASSERT_TRUE(client.has_value());
-  ASSERT_EQ((Point{client->x, client->y}), FirstRunPlaceAtScale());
-  ASSERT_EQ(client->width, Display(kClientWidth));
-  ASSERT_EQ(client->height, Display(kClientHeight));
+  const Program& dog = Start();
+  ASSERT_EQ(WaitForPlace(dog, FirstRunPlaceAtScale()), FirstRunPlaceAtScale());
+  const Rect client = Client(dog);
+  ASSERT_EQ(client.width, Display(kClientWidth));
+  ASSERT_EQ(client.height, Display(kClientHeight));
 
   const Image picture = ScaledPicture();
   ASSERT_EQ(picture.width(), Display(132));
   ASSERT_EQ(picture.height(), Display(160));
   const std::optional<std::vector<Rect>> shape =
-      e2e::BoundingShape(server_->display(), program.window());
+      e2e::BoundingShape(server().display(), dog.window());
   ASSERT_TRUE(shape.has_value()) << "no SHAPE extension";
   int visible = 0, wrong_edge = 0;
   std::optional<Point> first_wrong;
-  for (int y = 0; y < client->height; ++y) {
-    for (int x = 0; x < client->width; ++x) {
+  for (int y = 0; y < client.height; ++y) {
+    for (int x = 0; x < client.width; ++x) {
       const bool shown = e2e::ShapeContains(*shape, {x, y});
       visible += shown;
       if (shown != (picture.At(x, y) != kBlack)) {
@@ -174,10 +132,10 @@ TEST_P(ScaleTest, OpensLargerDrawnAtTheScaleAndCutToItsOutline) {
 
   // What the screen shows inside the shape.
   auto mismatches = [&] {
-    const Image shown = server_->Capture(*client);
+    const Image shown = server().Capture(client);
     std::vector<Point> wrong;
-    for (int y = 0; y < client->height; ++y) {
-      for (int x = 0; x < client->width; ++x) {
+    for (int y = 0; y < client.height; ++y) {
+      for (int x = 0; x < client.width; ++x) {
         if (!e2e::ShapeContains(*shape, {x, y}) || OnAnEye(x, y)) continue;
         if (shown.At(x, y) != picture.At(x, y) || shown.At(x, y) == kBlack) wrong.push_back({x, y});
       }
@@ -198,20 +156,20 @@ TEST_P(ScaleTest, OpensLargerDrawnAtTheScaleAndCutToItsOutline) {
 // The pupils lean towards the pointer, two 96-dpi pixels from the eye's centre, wherever it is
 // around the window.
 TEST_P(ScaleTest, PupilsFollowThePointerInAllDirections) {
-  const Program& program = Start();
-  const std::optional<Rect> client = WaitForClientAt(program, FirstRunPlaceAtScale());
-  ASSERT_TRUE(client.has_value());
-  const double mid_x = client->x + (EyeCentre(kLeftEye.x) + EyeCentre(kRightEye.x)) / 2;
-  const double mid_y = client->y + EyeCentre(kLeftEye.y);
+  const Program& dog = Start();
+  ASSERT_EQ(WaitForPlace(dog, FirstRunPlaceAtScale()), FirstRunPlaceAtScale());
+  const Rect client = Client(dog);
+  const double mid_x = client.x + (EyeCentre(kLeftEye.x) + EyeCentre(kRightEye.x)) / 2;
+  const double mid_y = client.y + EyeCentre(kLeftEye.y);
   for (int step = 0; step < 8; ++step) {
     const double angle = step * std::numbers::pi / 4;
     const Point pointer{static_cast<int>(std::lround(mid_x + 400 * std::cos(angle))),
                         std::max(0, static_cast<int>(std::lround(mid_y + 400 * std::sin(angle))))};
-    server_->MovePointer(pointer);
+    server().MovePointer(pointer);
     // Each eye looks along its own line to the pointer.
     auto expected = [&](Point eye) {
-      const double dx = pointer.x - (client->x + EyeCentre(eye.x));
-      const double dy = pointer.y - (client->y + EyeCentre(eye.y));
+      const double dx = pointer.x - (client.x + EyeCentre(eye.x));
+      const double dy = pointer.y - (client.y + EyeCentre(eye.y));
       const double length = std::hypot(dx, dy);
       return Offset{2 * dx / length, 2 * dy / length};
     };
@@ -221,7 +179,7 @@ TEST_P(ScaleTest, PupilsFollowThePointerInAllDirections) {
     std::optional<Offset> left, right;
     e2e::WaitUntil(
         [&] {
-          const Image shown = server_->Capture(*client);
+          const Image shown = server().Capture(client);
           left = Pupil(shown, kLeftEye);
           right = Pupil(shown, kRightEye);
           return close(left, expected(kLeftEye)) && close(right, expected(kRightEye));
@@ -240,67 +198,39 @@ TEST_P(ScaleTest, PupilsFollowThePointerInAllDirections) {
 // Top 750 and Left 1500, the twips of that pixel, as at 1x; the next start at the same scale
 // opens at the same display place, and the same file at 1x opens at (100, 50).
 TEST_P(ScaleTest, PlaceIsKeptInTwipsOfNinetySixDpiPixels) {
-  Program& program = Start();
-  const std::optional<Rect> client = WaitForClientAt(program, FirstRunPlaceAtScale());
-  ASSERT_TRUE(client.has_value());
-  const Point start{client->x, client->y};
+  Program& dog = Start();
+  const Point start = FirstRunPlaceAtScale();
+  ASSERT_EQ(WaitForPlace(dog, start), start);
   const Point target{Display(100), Display(50)};  // (200, 100) at 2x
   const Point grip{Display(57), Display(40)};     // the forehead
+  ASSERT_EQ(DragTo(dog, grip, target), target) << "the drag did not bring the window there";
+  ASSERT_TRUE(PointerIsFree()) << "the pointer stays grabbed after the drag";
 
-  server_->PressButtonAt(start + grip);
-  const Point travel = target - start;
-  server_->MovePointerSmoothly(server_->PointerPosition() + travel,
-                               std::max(std::abs(travel.x), std::abs(travel.y)) / 10,
-                               Milliseconds(10));
-  WaitForClientAt(program, target);
-  server_->ReleaseButton();
-  const std::optional<Rect> dragged = WaitForClientAt(program, target);
-  ASSERT_TRUE(dragged.has_value());
-  ASSERT_EQ((Point{dragged->x, dragged->y}), target) << "the drag did not bring the window there";
-  // The program holds the pointer until it has seen the release; a press before that is not
-  // the first click of a double-click. A user's hand takes longer than this.
-  std::this_thread::sleep_for(Milliseconds(300));
+  server().DoubleClick();
+  ASSERT_TRUE(EndsWithStatusZero(dog)) << "after a double-click";
+  const std::optional<std::string> settings = dog.ReadSettings();
+  ASSERT_TRUE(StoredPlaceIs(settings, {100, 50}));
+  ASSERT_TRUE(WaitForNoWindow());
 
-  server_->DoubleClick();
-  ASSERT_TRUE(program.WaitForExit(Milliseconds(5000))) << "no end after a double-click";
-  const std::optional<std::string> settings = program.ReadSettings();
-  ASSERT_TRUE(settings.has_value()) << "no settings file at " << program.SettingsPath();
-  EXPECT_EQ(e2e::IniValue(*settings, "Tavik's Ozzlebeck", "Top"), "750") << *settings;
-  EXPECT_EQ(e2e::IniValue(*settings, "Tavik's Ozzlebeck", "Left"), "1500") << *settings;
-  ASSERT_TRUE(
-      e2e::WaitUntil([&] { return server_->FindViewableWindowsByClass("ozzlebeck").empty(); },
-                     Milliseconds(3000)));
-
-  {
-    const Program& again = Start({.same_copy_as = &program});
-    const std::optional<Rect> reopened = WaitForClientAt(again, target);
-    ASSERT_TRUE(reopened.has_value());
-    EXPECT_EQ((Point{reopened->x, reopened->y}), target) << "at the same scale";
-    EXPECT_EQ(reopened->width, Display(kClientWidth));
-    programs_.pop_back();
-  }
-  ASSERT_TRUE(
-      e2e::WaitUntil([&] { return server_->FindViewableWindowsByClass("ozzlebeck").empty(); },
-                     Milliseconds(3000)));
+  Program& again = Start({.same_copy_as = &dog});
+  EXPECT_EQ(WaitForPlace(again, target), target) << "at the same scale";
+  EXPECT_EQ(Client(again).width, Display(kClientWidth));
+  again.Kill();
+  ASSERT_TRUE(WaitForNoWindow());
   // The same file on a desktop at 1x.
-  programs_.push_back(std::make_unique<Program>(
-      *server_,
-      Program::Options{.settings = *settings, .environment = {{"OZZLEBECK_SCALE", "1"}}}));
-  const std::optional<Rect> at_one = WaitForClientAt(*programs_.back(), {100, 50});
-  ASSERT_TRUE(at_one.has_value());
-  EXPECT_EQ((Point{at_one->x, at_one->y}), (Point{100, 50})) << "at 1x";
-  EXPECT_EQ(at_one->width, kClientWidth);
-  EXPECT_EQ(at_one->height, kClientHeight);
+  const Program& at_one = Start({.settings = *settings, .environment = {{"OZZLEBECK_SCALE", "1"}}});
+  EXPECT_EQ(WaitForPlace(at_one, {100, 50}), (Point{100, 50})) << "at 1x";
+  EXPECT_EQ(Client(at_one).width, kClientWidth);
+  EXPECT_EQ(Client(at_one).height, kClientHeight);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Desktops, ScaleTest,
-    ::testing::Values(
-        Setup{"Dpi192", "Xft.dpi:\t192\n", nullptr, 8},
-        Setup{"Dpi144", "Xft.antialias:\t1\nXft.dpi:\t144\nXft.hinting:\t1\n", nullptr, 6},
-        Setup{"OverrideOverDpi120", "Xft.dpi:\t120\n", "2", 8},
-        Setup{"Dpi192Openbox", "Xft.dpi:\t192\n", nullptr, 8, WindowManager::kOpenbox}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Values(Setup{"Dpi192", "Xft.dpi:\t192\n", {}, 8},
+                      Setup{"Dpi144", "Xft.antialias:\t1\nXft.dpi:\t144\nXft.hinting:\t1\n", {}, 6},
+                      Setup{"OverrideOverDpi120", "Xft.dpi:\t120\n", "2", 8},
+                      Setup{"Dpi192Openbox", "Xft.dpi:\t192\n", {}, 8, WindowManager::kOpenbox}),
+    CaseName());
 
 }  // namespace
 }  // namespace e2e

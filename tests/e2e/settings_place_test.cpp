@@ -3,42 +3,17 @@
 // write (immutable for the test, even to root), where the user's own settings file takes the
 // place and the shipped file beside the program stays as it was. No window manager: the drag is
 // the program's own (and under Wine a managed drag does not hold; see window_test.cpp).
-#include <gtest/gtest.h>
 #include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <memory>
-#include <optional>
-#include <sstream>
-#include <string>
-#include <vector>
 
-#include "harness.h"
-#include "watcher_view.h"
+#include "fixture.h"
 
 namespace e2e {
 namespace {
 
-namespace fs = std::filesystem;
-
-constexpr Point kGrip{57, 30};
 constexpr Point kTarget{100, 50};
-constexpr const char* kSection = "Tavik's Ozzlebeck";
-
-Milliseconds PlacementTimeout() { return UnderWine() ? Milliseconds(10'000) : Milliseconds(3000); }
-Milliseconds ExitTimeout() { return UnderWine() ? Milliseconds(20'000) : Milliseconds(5000); }
-
-std::optional<std::string> Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 bool RunQuietly(const std::string& command) { return std::system(command.c_str()) == 0; }
 
@@ -61,108 +36,41 @@ fs::path UserSettings(const fs::path& configHome) {
          "Ozzlebeck" / "ozzlebeck.ini";
 }
 
-class SettingsPlaceTest : public testing::Test {
+class SettingsPlaceTest : public DesktopTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "ozz-e2e-place-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
-    fs::remove_all(UserSettings(ConfigHome()).parent_path());
-    server_ = std::make_unique<XServer>();
-  }
+  void SetUp() override { fs::remove_all(UserSettings(ConfigHome()).parent_path()); }
 
   void TearDown() override {
-    if (HasFailure() && server_) {
-      const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-      e2e::KeepScreen(*server_, std::string(test->test_suite_name()) + "." + test->name());
-      for (const auto& program : programs_) std::cout << "program output:\n" << program->Output();
-    }
     // Nothing may stay undeletable, whatever failed.
     for (const fs::path& path : immutable_)
       RunQuietly("chattr -i " + Quoted(path) + " 2>/dev/null");
-    programs_.clear();
-    server_.reset();
+    DesktopTest::TearDown();
     std::error_code ignored;
-    fs::remove_all(root_, ignored);
     fs::remove_all(UserSettings(ConfigHome()).parent_path(), ignored);
   }
 
   fs::path ConfigHome() const { return root_ / "config"; }
 
-  Program& Start(const fs::path& folder) {
-    programs_.push_back(std::make_unique<Program>(
-        *server_, Program::Options{.folder = folder,
-                                   .environment = {{"XDG_CONFIG_HOME", ConfigHome().string()}}}));
-    return *programs_.back();
-  }
-
-  Point WaitForPlace(const Program& program, Point expected) const {
-    auto place = [&] {
-      const std::optional<Rect> client = program.ClientRect();
-      return client ? Point{client->x, client->y} : Point{-99999, -99999};
-    };
-    WaitUntil([&] { return place() == expected; }, PlacementTimeout());
-    return place();
+  Program& StartIn(const fs::path& folder) {
+    return Start({.folder = folder, .environment = {{"XDG_CONFIG_HOME", ConfigHome().string()}}});
   }
 
   // Drags the window by its face to kTarget and double-clicks it there; the program must end.
-  // The drag is not what these tests are about: under Wine on a loaded machine, Wine's move loop
-  // now and then drops the window part-way (seen: at (764, 8) on the way from (894, 0)), so a
-  // drag that stops short is taken up again from where the window is, up to three times.
-  void DragToTargetAndDoubleClick(Program& program, Point start) const {
-    Point place = start;
-    for (int attempt = 0; attempt < 3 && place != kTarget; ++attempt) {
-      server_->PressButtonAt(place + kGrip);
-      const Point travel = kTarget - place;
-      const int steps = std::max(1, std::max(std::abs(travel.x), std::abs(travel.y)) / 10);
-      server_->MovePointerSmoothly(server_->PointerPosition() + travel, steps, Milliseconds(10));
-      WaitForPlace(program, kTarget);
-      server_->ReleaseButton();
-      place = WaitForPlace(program, kTarget);
-    }
-    ASSERT_EQ(place, kTarget) << "three drags did not bring the window there";
-    // The X11 build holds a pointer grab until it has seen the drag's release, and a press
-    // made before then would go nowhere; so the double-click waits for the grab to end.
-    ASSERT_TRUE(WaitUntil([&] { return PointerIsFree(); }, PlacementTimeout()))
-        << "the pointer stays grabbed after the drag";
-    server_->DoubleClick();
-    ASSERT_TRUE(program.WaitForExit(ExitTimeout())) << "a double-click did not end the program";
-    EXPECT_EQ(program.ExitStatus(), 0);
+  void DragToTargetAndDoubleClick(Program& program) const {
+    ASSERT_EQ(DragTo(program, kGrip, kTarget), kTarget) << "three drags did not bring it there";
+    ASSERT_TRUE(PointerIsFree()) << "the pointer stays grabbed after the drag";
+    server().DoubleClick();
+    ASSERT_TRUE(EndsWithStatusZero(program)) << "after a double-click";
   }
 
-  // Whether no client holds the pointer grab, found by taking it (and giving it back at once).
-  bool PointerIsFree() const {
-    Display* display = server_->display();
-    const int result = XGrabPointer(display, server_->root(), False, 0, GrabModeAsync,
-                                    GrabModeAsync, None, None, CurrentTime);
-    if (result == GrabSuccess) XUngrabPointer(display, CurrentTime);
-    XSync(display, False);
-    return result == GrabSuccess;
-  }
-
-  void ExpectTargetStored(const std::optional<std::string>& settings, const fs::path& where) {
-    ASSERT_TRUE(settings.has_value()) << "no settings file at " << where;
-    EXPECT_EQ(IniValue(*settings, kSection, "Top"), "750") << *settings;
-    EXPECT_EQ(IniValue(*settings, kSection, "Left"), "1500") << *settings;
-  }
-
-  void WaitForTheWindowToGo() const {
-    WaitUntil([&] { return server_->FindViewableWindowsByClass("ozzlebeck").empty(); },
-              PlacementTimeout());
-  }
-
-  fs::path root_;
-  std::unique_ptr<XServer> server_;
-  std::vector<std::unique_ptr<Program>> programs_;
+  const TemporaryFolder folder_{"ozz-e2e-place"};
+  const fs::path& root_ = folder_.path();
   std::vector<fs::path> immutable_;
 };
 
-struct FolderCase {
-  const char* name;
+struct FolderCase : Named {
   std::string (*below)();  // the folder below the test's own
 };
-
-void PrintTo(const FolderCase& folder, std::ostream* out) { *out << folder.name; }
 
 std::string UnicodeFolder() { return "J\u00fcrgen/\u0442\u0435\u0441\u0442-\u72ac \u00fc"; }
 // Seven folders of 40 characters: with the test's own folder, well over 260 characters in
@@ -181,24 +89,24 @@ class FolderNameTest : public SettingsPlaceTest, public testing::WithParamInterf
 // itself, whatever the folder is called and however deep it lies, and opens there next time.
 TEST_P(FolderNameTest, RemembersThePlaceBesideTheProgram) {
   const fs::path folder = root_ / fs::path(GetParam().below());
-  Program& first = Start(folder);
-  const Point start = WaitForPlace(first, FirstRunPlace(*server_));
-  ASSERT_EQ(start, FirstRunPlace(*server_));
-  ASSERT_NO_FATAL_FAILURE(DragToTargetAndDoubleClick(first, start));
+  Program& first = StartIn(folder);
+  const Point start = WaitForPlace(first, FirstRunPlace(server()));
+  ASSERT_EQ(start, FirstRunPlace(server()));
+  ASSERT_NO_FATAL_FAILURE(DragToTargetAndDoubleClick(first));
 
   const std::optional<std::string> settings = first.ReadSettings();
-  ASSERT_NO_FATAL_FAILURE(ExpectTargetStored(settings, first.SettingsPath()));
+  ASSERT_TRUE(StoredPlaceIs(settings, kTarget)) << "in " << first.SettingsPath();
   EXPECT_FALSE(fs::exists(UserSettings(ConfigHome()))) << "the place went to the user's own file";
-  WaitForTheWindowToGo();
+  WaitForNoWindow();
 
-  Program& next = Start(folder);
+  Program& next = StartIn(folder);
   EXPECT_EQ(WaitForPlace(next, kTarget), kTarget) << "settings file:\n" << *settings;
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, FolderNameTest,
                          testing::Values(FolderCase{"CyrillicCjkAndAccents", UnicodeFolder},
                                          FolderCase{"LongerThan260Characters", LongFolder}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         CaseName());
 
 // Installed where nobody may write: the shipped file places the window; the new place goes to
 // the user's own settings file, the shipped one stays as it was, and the next start opens at
@@ -213,26 +121,26 @@ TEST_F(SettingsPlaceTest, AnUnwritableInstallKeepsThePlaceInTheUsersOwnFile) {
   shipped.replace_extension(".ini");
   // 1515 and 3015 twips are 101 and 201 pixels.
   const std::string shippedText = "[Tavik's Ozzlebeck]\r\nTop=1515\r\nLeft=3015\r\n";
-  std::ofstream(shipped, std::ios::binary) << shippedText;
+  WriteFile(shipped, shippedText);
   for (const fs::path& path : {shipped, folder}) {
     immutable_.push_back(path);
     if (!RunQuietly("chattr +i " + Quoted(path) + " 2>/dev/null"))
       GTEST_SKIP() << "the file system under " << root_ << " has no immutable files";
   }
 
-  Program& first = Start(folder);
+  Program& first = StartIn(folder);
   const Point shippedPlace{201, 101};
   ASSERT_EQ(WaitForPlace(first, shippedPlace), shippedPlace) << "the shipped file was not read";
-  ASSERT_NO_FATAL_FAILURE(DragToTargetAndDoubleClick(first, shippedPlace));
+  ASSERT_NO_FATAL_FAILURE(DragToTargetAndDoubleClick(first));
 
-  EXPECT_EQ(Slurp(shipped), shippedText) << "the shipped file changed";
+  EXPECT_EQ(ReadFile(shipped), shippedText) << "the shipped file changed";
   const fs::path own = UserSettings(ConfigHome());
-  ASSERT_NO_FATAL_FAILURE(ExpectTargetStored(Slurp(own), own));
-  WaitForTheWindowToGo();
+  ASSERT_TRUE(StoredPlaceIs(ReadFile(own), kTarget)) << "in " << own;
+  WaitForNoWindow();
 
-  Program& next = Start(folder);
+  Program& next = StartIn(folder);
   EXPECT_EQ(WaitForPlace(next, kTarget), kTarget) << "the user's own file was not read";
-  EXPECT_EQ(Slurp(shipped), shippedText) << "the shipped file changed";
+  EXPECT_EQ(ReadFile(shipped), shippedText) << "the shipped file changed";
 }
 
 }  // namespace

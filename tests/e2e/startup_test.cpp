@@ -2,167 +2,65 @@
 // one-copy rule (per executable, user and display). Every test runs with no window manager and
 // under openbox, on an X server and with a program copy of its own. The first start without
 // settings (top edge, centred) is covered by eyes_test.cpp.
-#include <gtest/gtest.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <filesystem>
-#include <iostream>
-#include <memory>
-#include <optional>
-#include <sstream>
-#include <string>
-#include <vector>
 
-#include "harness.h"
-#include "watcher_view.h"
+#include "fixture.h"
 
 namespace e2e {
 namespace {
 
-namespace fs = std::filesystem;
-using WindowManager = XServer::WindowManager;
-using Clock = std::chrono::steady_clock;
-
-// How long a window manager, or Wine, may take to put a window where it belongs.
-Milliseconds PlacementTimeout() { return UnderWine() ? Milliseconds(10'000) : Milliseconds(3000); }
-
-// A generous bound on a second copy's life, which should be a small fraction of it.
-Milliseconds SecondCopyTimeout() {
-  return UnderWine() ? Milliseconds(60'000) : Milliseconds(10'000);
-}
-
 std::string Settings(std::string_view lines) {
-  return "[Tavik's Ozzlebeck]\r\n" + std::string(lines);
+  return "[" + std::string(kSection) + "]\r\n" + std::string(lines);
 }
-
-// The viewable top-level windows of the program's class: one per running copy.
-std::vector<Window> ProgramWindows(const XServer& server) {
-  return server.FindViewableWindowsByClass("ozzlebeck");
-}
-
-std::string Describe(const XServer& server, const std::vector<Window>& windows) {
-  std::ostringstream text;
-  for (Window window : windows) {
-    const auto rect = e2e::RootRect(server.display(), window);
-    const auto wm_class = e2e::WmClass(server.display(), window);
-    text << "  window 0x" << std::hex << window << std::dec;
-    if (wm_class) text << " (" << wm_class->first << ", " << wm_class->second << ")";
-    if (rect) text << " at " << *rect;
-    text << "\n";
-  }
-  return text.str();
-}
-
-// An X server per test and the programs a test runs on it; after a failure the screen is kept
-// (see e2e::KeepArtifact) before they end.
-class ServerPerTest {
- protected:
-  void StartServer(WindowManager wm, int width = 1920, int height = 1080) {
-    server_ = std::make_unique<XServer>(
-        XServer::Options{.window_manager = wm, .width = width, .height = height});
-  }
-
-  void StopAll(bool failed) {
-    if (failed && server_) {
-      const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-      e2e::KeepScreen(*server_, std::string(test->test_suite_name()) + "." + test->name());
-    }
-    // Later programs may run from an earlier one's folder: end them first.
-    while (!programs_.empty()) programs_.pop_back();
-    server_.reset();
-  }
-
-  Program& StartProgram(Program::Options options) {
-    programs_.push_back(std::make_unique<Program>(*server_, std::move(options)));
-    return *programs_.back();
-  }
-
-  // Waits for the program's client area to rest at `expected`; returns where it is.
-  Point WaitForPlace(const Program& program, Point expected) const {
-    auto place = [&] {
-      const std::optional<Rect> client = program.ClientRect();
-      return client ? Point{client->x, client->y} : Point{-99999, -99999};
-    };
-    e2e::WaitUntil([&] { return place() == expected; }, PlacementTimeout());
-    return place();
-  }
-
-  std::unique_ptr<XServer> server_;
-  std::vector<std::unique_ptr<Program>> programs_;
-};
 
 // ---- Where the window opens -----------------------------------------------------------------
 
-struct PlacementCase {
-  const char* name;
-  const char* settings;  // below the section line
-  Point (*expected)(const XServer& server);
-  int width = 1920;  // of the screen
+struct PlacementCase : Named {
+  const char* settings;           // below the section line
+  std::optional<Point> expected;  // nothing: the first-run place
+  int width = 1920;               // of the screen
   int height = 1080;
 };
 
-void PrintTo(const PlacementCase& placement, std::ostream* out) { *out << placement.name; }
-
 const PlacementCase kPlacementCases[] = {
     // 1935 and 8100 twips are 129 and 540 pixels.
-    {"StoredTopAndLeft", "Top=1935\r\nLeft=8100\r\n",
-     [](const XServer&) {
-       return Point{540, 129};
-     }},
+    {"StoredTopAndLeft", "Top=1935\r\nLeft=8100\r\n", Point{540, 129}},
     // A stored Top alone still counts as a stored place; the missing Left reads as 0.
-    {"TopAlone", "Top=600\r\n",
-     [](const XServer&) {
-       return Point{0, 40};
-     }},
-    {"LeftAlone", "Left=1500\r\n",
-     [](const XServer&) {
-       return Point{100, 0};
-     }},
-    {"NotNumbers", "Top=high\r\nLeft=wide\r\n",
-     [](const XServer&) {
-       return Point{0, 0};
-     }},
+    {"TopAlone", "Top=600\r\n", Point{0, 40}},
+    {"LeftAlone", "Left=1500\r\n", Point{100, 0}},
+    {"NotNumbers", "Top=high\r\nLeft=wide\r\n", Point{0, 0}},
     // Twips that are no whole pixel round to the nearest one: 24113 and 4522 twips are 1607.53
     // and 301.47 pixels. The place lies right of the screen's height, on a screen wider than
     // high, and stays.
-    {"FarRightInPartPixels", "Top=4522\r\nLeft=24113\r\n",
-     [](const XServer&) {
-       return Point{1608, 301};
-     }},
+    {"FarRightInPartPixels", "Top=4522\r\nLeft=24113\r\n", Point{1608, 301}},
     // 18000 twips are 1200 pixels: below the screen, though within its width.
-    {"BelowTheScreen", "Top=18000\r\nLeft=3000\r\n", FirstRunPlace},
+    {"BelowTheScreen", "Top=18000\r\nLeft=3000\r\n", std::nullopt},
     // 99999 twips are 6666 pixels: below and right of a 1920 x 1080 screen, wholly out of sight.
-    {"WhollyOffScreen", "Top=99999\r\nLeft=99999\r\n", FirstRunPlace},
-    {"WhollyOffScreenToTheLeft", "Top=0\r\nLeft=-9999\r\n", FirstRunPlace},
+    {"WhollyOffScreen", "Top=99999\r\nLeft=99999\r\n", std::nullopt},
+    {"WhollyOffScreenToTheLeft", "Top=0\r\nLeft=-9999\r\n", std::nullopt},
     // Places that leave too little of the face on the screen to take hold of (less than a
     // 16 x 16 square) give the first-run place. The window is 132 x 159 pixels; its top 9
     // rows are empty, and so is a square at each corner. Here only those 9 rows would be on
     // the screen, at (894, 1071).
-    {"OnlyTheEmptyTopRowsOnScreen", "Top=16065\r\nLeft=13410\r\n", FirstRunPlace},
+    {"OnlyTheEmptyTopRowsOnScreen", "Top=16065\r\nLeft=13410\r\n", std::nullopt},
     // 20 rows on the screen, 11 of them face.
-    {"AThinStripOfFaceOnScreen", "Top=15900\r\nLeft=13410\r\n", FirstRunPlace},
+    {"AThinStripOfFaceOnScreen", "Top=15900\r\nLeft=13410\r\n", std::nullopt},
     // A 20 x 20 piece of the window at each corner of an 800 x 600 screen.
-    {"BottomRightCornerOf800x600", "Top=8700\r\nLeft=11700\r\n", FirstRunPlace, 800, 600},
-    {"BottomLeftCornerOf800x600", "Top=8700\r\nLeft=-1680\r\n", FirstRunPlace, 800, 600},
-    {"TopRightCornerOf800x600", "Top=-2085\r\nLeft=11700\r\n", FirstRunPlace, 800, 600},
-    {"TopLeftCornerOf800x600", "Top=-2085\r\nLeft=-1680\r\n", FirstRunPlace, 800, 600},
+    {"BottomRightCornerOf800x600", "Top=8700\r\nLeft=11700\r\n", std::nullopt, 800, 600},
+    {"BottomLeftCornerOf800x600", "Top=8700\r\nLeft=-1680\r\n", std::nullopt, 800, 600},
+    {"TopRightCornerOf800x600", "Top=-2085\r\nLeft=11700\r\n", std::nullopt, 800, 600},
+    {"TopLeftCornerOf800x600", "Top=-2085\r\nLeft=-1680\r\n", std::nullopt, 800, 600},
     // Peeking in from the left, half the dog past the edge: the place is kept.
-    {"HalfPastTheLeftEdge", "Top=4500\r\nLeft=-990\r\n",
-     [](const XServer&) {
-       return Point{-66, 300};
-     }},
+    {"HalfPastTheLeftEdge", "Top=4500\r\nLeft=-990\r\n", Point{-66, 300}},
 };
 
-class PlacementTest : public ServerPerTest,
-                      public testing::TestWithParam<std::tuple<WindowManager, PlacementCase>> {
+class PlacementTest : public DesktopTestWithParam<std::tuple<WindowManager, PlacementCase>> {
  protected:
-  void SetUp() override {
-    const PlacementCase& placement = std::get<1>(GetParam());
-    StartServer(std::get<0>(GetParam()), placement.width, placement.height);
-  }
-  void TearDown() override { StopAll(HasFailure()); }
+  PlacementTest()
+      : DesktopTestWithParam({.window_manager = std::get<0>(GetParam()),
+                              .width = std::get<1>(GetParam()).width,
+                              .height = std::get<1>(GetParam()).height}) {}
 };
 
 // The window opens where the settings say, or at the first-run place when that lies wholly off
@@ -170,82 +68,62 @@ class PlacementTest : public ServerPerTest,
 TEST_P(PlacementTest, OpensWhereTheSettingsSay) {
   const PlacementCase& placement = std::get<1>(GetParam());
   const std::string settings = Settings(placement.settings);
-  Program& program = StartProgram({.settings = settings});
+  Program& dog = Start({.settings = settings});
 
-  const Point expected = placement.expected(*server_);
-  const Point place = WaitForPlace(program, expected);
-  EXPECT_EQ(place, expected) << "settings file:\n" << settings;
-  EXPECT_EQ(program.ReadSettings(), settings) << "the settings file changed at start-up";
-  EXPECT_FALSE(program.HasExited()) << "exit status " << program.ExitStatus().value_or(-1);
+  const Point expected = placement.expected.value_or(FirstRunPlace(server()));
+  EXPECT_EQ(WaitForPlace(dog, expected), expected) << "settings file:\n" << settings;
+  EXPECT_EQ(dog.ReadSettings(), settings) << "the settings file changed at start-up";
+  EXPECT_TRUE(StillRunning(dog));
 }
 
 INSTANTIATE_TEST_SUITE_P(WindowManagers, PlacementTest,
-                         testing::Combine(testing::Values(WindowManager::kNone,
-                                                          WindowManager::kOpenbox),
-                                          testing::ValuesIn(kPlacementCases)),
-                         [](const auto& info) {
-                           return e2e::TestNameOf(std::get<0>(info.param)) + "_" +
-                                  std::get<1>(info.param).name;
-                         });
+                         testing::Combine(BothWindowManagers(), testing::ValuesIn(kPlacementCases)),
+                         CaseName());
 
 // A dog moved from a place it could not be taken hold of can be dragged from where it opens:
 // pressed on the face and moved, it follows the pointer by exactly the pointer's travel.
-class UngrabbablePlaceTest : public ServerPerTest, public testing::TestWithParam<WindowManager> {
+class UngrabbablePlaceTest : public DesktopTestWithParam<WindowManager> {
  protected:
-  void SetUp() override { StartServer(GetParam(), 800, 600); }
-  void TearDown() override { StopAll(HasFailure()); }
+  UngrabbablePlaceTest()
+      : DesktopTestWithParam({.window_manager = GetParam(), .width = 800, .height = 600}) {}
 };
 
 TEST_P(UngrabbablePlaceTest, OpensAtTheFirstRunPlaceAndCanBeDragged) {
-  if (UnderWine() && server_->has_window_manager()) {
+  if (UnderWine() && WithWindowManager()) {
     GTEST_SKIP() << "under Wine with a window manager a drag does not hold (see window_test.cpp)";
   }
-  Program& program = StartProgram({.settings = Settings("Top=8700\r\nLeft=11700\r\n")});
-  const Point start = FirstRunPlace(*server_);
-  ASSERT_EQ(WaitForPlace(program, start), start);
+  Program& dog = Start({.settings = Settings("Top=8700\r\nLeft=11700\r\n")});
+  const Point start = FirstRunPlace(server());
+  ASSERT_EQ(WaitForPlace(dog, start), start);
 
-  // Above and between the eyes, well inside the face.
-  const Point grip = start + Point{57, 30};
   const Point travel{170, 230};
-  server_->PressButtonAt(grip);
-  server_->MovePointerSmoothly(grip + travel, 23, Milliseconds(10));
-  WaitForPlace(program, start + travel);
-  server_->ReleaseButton();
-  EXPECT_EQ(WaitForPlace(program, start + travel), start + travel);
-  EXPECT_FALSE(program.HasExited()) << "status " << program.ExitStatus().value_or(-1);
+  EXPECT_EQ(Drag(dog, kGrip, travel), start + travel);
+  EXPECT_TRUE(StillRunning(dog));
 }
 
-INSTANTIATE_TEST_SUITE_P(WindowManagers, UngrabbablePlaceTest,
-                         testing::Values(WindowManager::kNone, WindowManager::kOpenbox),
-                         [](const auto& info) { return e2e::TestNameOf(info.param); });
+INSTANTIATE_TEST_SUITE_P(WindowManagers, UngrabbablePlaceTest, BothWindowManagers(), CaseName());
 
 // At 2x the program's places are 96-dpi pixels, two display pixels each, and so are the
 // monitors it weighs a place against: on a 1920 x 1080 screen (960 x 540 such pixels) a window
 // at (400, 520) shows 20 of its 159 rows, too few, and one at (400, 500) shows 40.
-struct ScaledPlacementCase {
-  const char* name;
+struct ScaledPlacementCase : Named {
   const char* settings;
   Point expected;  // display pixels
 };
 
-void PrintTo(const ScaledPlacementCase& c, std::ostream* out) { *out << c.name; }
-
-class ScaledPlacementTest : public ServerPerTest,
-                            public testing::TestWithParam<ScaledPlacementCase> {
+class ScaledPlacementTest : public DesktopTestWithParam<ScaledPlacementCase> {
  protected:
+  ScaledPlacementTest() : DesktopTestWithParam({.scale = "2"}) {}
   void SetUp() override {
     if (UnderWine()) GTEST_SKIP() << "the scale is the X11 build's";
-    StartServer(WindowManager::kNone);
   }
-  void TearDown() override { StopAll(HasFailure()); }
 };
 
 TEST_P(ScaledPlacementTest, WeighsThePlaceInTheProgramsPixels) {
   const std::string settings = Settings(GetParam().settings);
-  Program& program =
-      StartProgram({.settings = settings, .environment = {{"OZZLEBECK_SCALE", "2"}}});
-  EXPECT_EQ(WaitForPlace(program, GetParam().expected), GetParam().expected);
-  EXPECT_EQ(program.ReadSettings(), settings);
+  Program& dog = Start({.settings = settings});
+  EXPECT_EQ(WaitForPlace(dog, GetParam().expected), GetParam().expected);
+  EXPECT_EQ(dog.ReadSettings(), settings);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -254,14 +132,13 @@ INSTANTIATE_TEST_SUITE_P(
         // The first-run place: (960 * 15 / 2 - 132 * 15 / 2) / 15 = 414, at display x 828.
         ScaledPlacementCase{"TooLittleOnScreen", "Top=7800\r\nLeft=6000\r\n", {828, 0}},
         ScaledPlacementCase{"EnoughOnScreen", "Top=7500\r\nLeft=6000\r\n", {800, 1000}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    CaseName());
 
 // ---- One copy at a time ---------------------------------------------------------------------
 
-class SingleCopyTest : public ServerPerTest, public testing::TestWithParam<WindowManager> {
+class SingleCopyTest : public DesktopTestWithParam<WindowManager> {
  protected:
-  void SetUp() override { StartServer(GetParam()); }
-  void TearDown() override { StopAll(HasFailure()); }
+  SingleCopyTest() : DesktopTestWithParam({.window_manager = GetParam()}) {}
 };
 
 // A second start of the same executable ends at once with status 0: no second window, the
@@ -269,7 +146,7 @@ class SingleCopyTest : public ServerPerTest, public testing::TestWithParam<Windo
 // copy lives is recorded (property second_copy_end_ms), not judged.
 TEST_P(SingleCopyTest, SecondCopyEndsAtOnceAndTouchesNothing) {
   const std::string settings = Settings("Top=1935\r\nLeft=8100\r\n");
-  Program& first = StartProgram({.settings = settings});
+  Program& first = Start({.settings = settings});
   const Point place = WaitForPlace(first, {540, 129});
   ASSERT_EQ(place, (Point{540, 129}));
   const fs::file_time_type written = fs::last_write_time(first.SettingsPath());
@@ -278,13 +155,13 @@ TEST_P(SingleCopyTest, SecondCopyEndsAtOnceAndTouchesNothing) {
   std::vector<double> took_ms;
   for (int run = 0; run < kRuns; ++run) {
     const auto begin = Clock::now();
-    Program second(*server_, {.wait_for_window = false, .same_copy_as = &first});
+    Program second(server(), {.wait_for_window = false, .same_copy_as = &first});
     const bool ended =
-        e2e::WaitUntil([&] { return second.HasExited(); }, SecondCopyTimeout(), Milliseconds(1));
+        e2e::WaitUntil([&] { return second.HasExited(); }, Timeouts().second_copy, Milliseconds(1));
     const auto took = std::chrono::duration<double, std::milli>(Clock::now() - begin);
     ASSERT_TRUE(ended) << "run " << run << ": the second copy still runs after "
-                       << SecondCopyTimeout().count() << " ms\n"
-                       << Describe(*server_, ProgramWindows(*server_));
+                       << Timeouts().second_copy.count() << " ms\n"
+                       << Describe(ProgramWindows());
     took_ms.push_back(took.count());
     EXPECT_EQ(second.ExitStatus(), 0) << "run " << run << "; output:\n" << second.Output();
     // The program logs nothing; Wine's launcher may have its own say.
@@ -292,10 +169,9 @@ TEST_P(SingleCopyTest, SecondCopyEndsAtOnceAndTouchesNothing) {
       EXPECT_EQ(second.Output(), "") << "run " << run;
     }
 
-    const std::vector<Window> windows = ProgramWindows(*server_);
-    EXPECT_EQ(windows.size(), 1u) << "run " << run << ":\n" << Describe(*server_, windows);
-    EXPECT_FALSE(first.HasExited()) << "run " << run << ": the first copy ended with status "
-                                    << first.ExitStatus().value_or(-1);
+    const std::vector<Window> windows = ProgramWindows();
+    EXPECT_EQ(windows.size(), 1u) << "run " << run << ":\n" << Describe(windows);
+    EXPECT_TRUE(StillRunning(first)) << "run " << run;
   }
 
   std::vector<double> sorted = took_ms;
@@ -320,18 +196,15 @@ TEST_P(SingleCopyTest, SecondCopyEndsAtOnceAndTouchesNothing) {
 // seven end with status 0, whichever of them wins.
 TEST_P(SingleCopyTest, BurstOfStartsLeavesOneCopy) {
   constexpr int kCopies = 8;
-  const Program& installed = StartProgram({.wait_for_window = false});
-  for (int i = 1; i < kCopies; ++i)
-    StartProgram({.wait_for_window = false, .same_copy_as = &installed});
-  const std::vector<std::unique_ptr<Program>>& copies = programs_;
+  const Program& installed = Start({.wait_for_window = false});
+  for (int i = 1; i < kCopies; ++i) Start({.wait_for_window = false, .same_copy_as = &installed});
+  const std::vector<std::unique_ptr<Program>>& copies = programs();
   auto ended = [&] {
     return static_cast<int>(std::count_if(copies.begin(), copies.end(),
                                           [](const auto& copy) { return copy->HasExited(); }));
   };
-  const Milliseconds timeout =
-      UnderWine() ? Program::kWineWindowTimeout : Program::kNativeWindowTimeout;
-  e2e::WaitUntil([&] { return ended() >= kCopies - 1 && ProgramWindows(*server_).size() == 1; },
-                 timeout, Milliseconds(50));
+  e2e::WaitUntil([&] { return ended() >= kCopies - 1 && ProgramWindows().size() == 1; },
+                 Timeouts().window, Milliseconds(50));
 
   std::ostringstream statuses;
   for (int i = 0; i < kCopies; ++i) {
@@ -348,43 +221,40 @@ TEST_P(SingleCopyTest, BurstOfStartsLeavesOneCopy) {
       EXPECT_EQ(copy->ExitStatus(), 0) << statuses.str() << "output:\n" << copy->Output();
     }
   }
-  const std::vector<Window> windows = ProgramWindows(*server_);
-  ASSERT_EQ(windows.size(), 1u) << statuses.str() << Describe(*server_, windows);
-  const std::optional<Rect> client = e2e::RootRect(server_->display(), windows.front());
+  const std::vector<Window> windows = ProgramWindows();
+  ASSERT_EQ(windows.size(), 1u) << statuses.str() << Describe(windows);
+  const std::optional<Rect> client = e2e::RootRect(server().display(), windows.front());
   ASSERT_TRUE(client.has_value());
-  EXPECT_EQ((Point{client->x, client->y}), FirstRunPlace(*server_));
+  EXPECT_EQ((Point{client->x, client->y}), FirstRunPlace(server()));
   EXPECT_FALSE(fs::exists(installed.SettingsPath())) << "start-up wrote a settings file";
 }
 
 // The one-copy rule is per executable: a copy installed in another folder is another program,
 // with a settings file of its own, and runs alongside.
 TEST_P(SingleCopyTest, CopyInAnotherFolderRunsAlongside) {
-  Program& first = StartProgram({.settings = Settings("Top=1935\r\nLeft=8100\r\n")});
-  Program& other = StartProgram({.settings = Settings("Top=3000\r\nLeft=12000\r\n")});
+  Program& first = Start({.settings = Settings("Top=1935\r\nLeft=8100\r\n")});
+  Program& other = Start({.settings = Settings("Top=3000\r\nLeft=12000\r\n")});
   ASSERT_NE(first.folder(), other.folder());
 
-  e2e::WaitUntil([&] { return ProgramWindows(*server_).size() == 2; }, PlacementTimeout());
-  const std::vector<Window> windows = ProgramWindows(*server_);
-  EXPECT_EQ(windows.size(), 2u) << Describe(*server_, windows);
-  EXPECT_FALSE(first.HasExited()) << "status " << first.ExitStatus().value_or(-1);
-  EXPECT_FALSE(other.HasExited()) << "status " << other.ExitStatus().value_or(-1) << "\n"
-                                  << other.Output();
+  e2e::WaitUntil([&] { return ProgramWindows().size() == 2; }, Timeouts().placement);
+  const std::vector<Window> windows = ProgramWindows();
+  EXPECT_EQ(windows.size(), 2u) << Describe(windows);
+  EXPECT_TRUE(StillRunning(first));
+  EXPECT_TRUE(StillRunning(other));
   // Each copy opens at its own remembered place.
   std::vector<Point> places;
   for (Window window : windows) {
-    if (const auto rect = e2e::RootRect(server_->display(), window)) {
+    if (const auto rect = e2e::RootRect(server().display(), window)) {
       places.push_back({rect->x, rect->y});
     }
   }
   EXPECT_NE(std::find(places.begin(), places.end(), Point{540, 129}), places.end())
-      << Describe(*server_, windows);
+      << Describe(windows);
   EXPECT_NE(std::find(places.begin(), places.end(), Point{800, 200}), places.end())
-      << Describe(*server_, windows);
+      << Describe(windows);
 }
 
-INSTANTIATE_TEST_SUITE_P(WindowManagers, SingleCopyTest,
-                         testing::Values(WindowManager::kNone, WindowManager::kOpenbox),
-                         [](const auto& info) { return e2e::TestNameOf(info.param); });
+INSTANTIATE_TEST_SUITE_P(WindowManagers, SingleCopyTest, BothWindowManagers(), CaseName());
 
 }  // namespace
 }  // namespace e2e

@@ -12,8 +12,6 @@ std::filesystem::path PicturePath() {
   return OZZ_PICTURE_BMP;
 }
 
-bool UnderWine() { return ProgramCommand::FromEnvironment().RunsUnderWine(); }
-
 Point FirstRunPlace(const XServer& server) {
   const int screen_twips = server.width() * kTwipsPerPixel;
   const int window_twips = kClientWidth * kTwipsPerPixel;

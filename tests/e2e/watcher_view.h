@@ -18,6 +18,11 @@ inline constexpr int kClientWidth = 132;
 inline constexpr int kClientHeight = 159;
 // The program keeps its place in twips, 15 to a pixel.
 inline constexpr int kTwipsPerPixel = 15;
+// The settings file's section.
+inline constexpr const char* kSection = "Tavik's Ozzlebeck";
+// The point of the face the tests take the window by: above and between the eyes, so the left
+// pupil looks up and right at it, the right one up and left.
+inline constexpr Point kGrip{57, 30};
 
 // The painted eyes: their centres, their radius, the bluish white of the eye and the black of
 // the pupil (and of the picture's surround).
@@ -38,9 +43,6 @@ inline constexpr double kPupilCoreRadius = 3.5;
 
 // The picture the program shows: OZZ_PICTURE when set, else the one in the source tree.
 std::filesystem::path PicturePath();
-
-// Whether OZZ_PROGRAM runs the program under Wine.
-bool UnderWine();
 
 // Where the client area opens on a first start without settings on `server`, in root
 // coordinates: at the top edge, centred, computed in twips as the program does.

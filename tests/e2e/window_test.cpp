@@ -5,32 +5,14 @@
 // program, and the next start opens there, even when the program was held up from the end of a
 // drag until after the double-click. Every test runs with no window manager and under openbox,
 // on an X server and with a program copy of its own.
-#include <gtest/gtest.h>
 #include <signal.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdlib>
-#include <iostream>
-#include <memory>
-#include <optional>
-#include <sstream>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "harness.h"
+#include "fixture.h"
 #include "reliability_support.h"
-#include "watcher_view.h"
 
 namespace e2e {
 namespace {
 
-using WindowManager = XServer::WindowManager;
-
-// The point of the face the tests take the window by: above and between the eyes, so the left
-// pupil looks up and right at it, the right one up and left.
-constexpr Point kGrip{57, 30};
 // Points of the black surround, which the window's shape cuts away.
 constexpr Point kSurround[] = {{1, 1}, {130, 1}, {1, 157}, {130, 157}};
 // Colours no pixel of the picture has.
@@ -38,8 +20,6 @@ constexpr Rgb kDesktopColour{0x2E, 0xB8, 0x6A};
 constexpr Rgb kCoverColour{0xD0, 0x30, 0xC8};
 // A drag moves the window only once the pointer has travelled this far with the button held.
 constexpr int kDragThreshold = 4;
-
-constexpr const char* kSection = "Tavik's Ozzlebeck";
 
 // Why a drag cannot be tested under Wine with a window manager (known Wine behaviours).
 constexpr const char* kWineDragUnderWindowManager =
@@ -58,106 +38,33 @@ bool LookAtTheGrip(const Pupils& p) {
          p.right->dy <= -1.0;
 }
 
-class DogWindowTest : public testing::TestWithParam<WindowManager> {
+// The program on a desktop of the test's own, and what the tests of its window share.
+class DogWindow : public DesktopTest {
  protected:
-  void SetUp() override {
-    server_ = std::make_unique<XServer>(XServer::Options{.window_manager = GetParam()});
+  using DesktopTest::DesktopTest;
+
+  // Starts the program and waits until its window rests at the first-run place.
+  void StartProgram() {
+    Start();
+    const Point place = FirstRunPlace(server());
+    ASSERT_EQ(WaitForPlace(place), place) << "the window did not open where expected";
   }
 
-  void TearDown() override {
-    if (HasFailure() && server_) {
-      const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-      e2e::KeepScreen(*server_, std::string(test->test_suite_name()) + "." + test->name());
-      if (program_) std::cout << "program output:\n" << program_->Output();
-    }
-    program_.reset();
-    server_.reset();
-  }
-
-  // Starts the program and waits until its window rests at `expected`.
-  void StartProgram(Program::Options options, Point expected) {
-    program_ = std::make_unique<Program>(*server_, std::move(options));
-    ASSERT_EQ(WaitForPlace(expected), expected) << "the window did not open where expected";
-  }
-  void StartProgram() { StartProgram({}, FirstRunPlace(*server_)); }
-
-  Rect Client() const {
-    const std::optional<Rect> rect = program_->ClientRect();
-    return rect ? *rect : Rect{-99999, -99999, 0, 0};
-  }
-  Point Place() const { return {Client().x, Client().y}; }
-  // A client point in root coordinates.
-  Point OnScreen(Point client_point) const { return Point{Client().x, Client().y} + client_point; }
-
-  // Waits until the client area rests at `expected` (a window manager or Wine moves it on its
-  // own time); returns where it is.
-  Point WaitForPlace(Point expected, std::optional<Milliseconds> timeout = std::nullopt) const {
-    e2e::WaitUntil([&] { return Place() == expected; }, timeout.value_or(PlacementTimeout()));
-    return Place();
-  }
-
-  // Waits until `program`'s client area rests at `expected`; returns the client area then.
-  static std::optional<Rect> WaitForClientAt(const Program& program, Point expected) {
-    e2e::WaitUntil(
-        [&] {
-          const std::optional<Rect> rect = program.ClientRect();
-          return rect && Point{rect->x, rect->y} == expected;
-        },
-        PlacementTimeout());
-    return program.ClientRect();
+  // After a quiet while the window still rests at `place`, the program runs, and it has written
+  // no settings file.
+  testing::AssertionResult StaysAt(Point place) const {
+    std::this_thread::sleep_for(Timeouts().quiet);
+    if (program().HasExited()) return StillRunning(program());
+    if (Place() != place) return testing::AssertionFailure() << "the window moved to " << Place();
+    if (program().ReadSettings()) return testing::AssertionFailure() << "it wrote its settings";
+    return testing::AssertionSuccess();
   }
 
   // Double-clicks where the pointer is; the program must end, with status 0, soon after.
   void DoubleClickToQuit() const {
-    server_->DoubleClick();
-    const Milliseconds timeout = UnderWine() ? Milliseconds(20'000) : Milliseconds(5000);
-    ASSERT_TRUE(program_->WaitForExit(timeout))
-        << "the program still runs " << timeout.count() << " ms after a double-click at "
-        << server_->PointerPosition();
-    EXPECT_EQ(program_->ExitStatus(), 0);
-  }
-
-  // Waits until no window of the program's class is on the screen; returns whether none is.
-  bool WaitForTheWindowToGo() const {
-    auto gone = [&] { return server_->FindViewableWindowsByClass("ozzlebeck").empty(); };
-    e2e::WaitUntil(gone, PlacementTimeout());
-    return gone();
-  }
-
-  static Milliseconds PlacementTimeout() {
-    return UnderWine() ? Milliseconds(10'000) : Milliseconds(3000);
-  }
-  // How long the program gets to show that it does nothing: several 70 ms ticks.
-  static Milliseconds Quiet() { return UnderWine() ? Milliseconds(1000) : Milliseconds(350); }
-  static Milliseconds PaintTimeout() {
-    return UnderWine() ? Milliseconds(10'000) : Milliseconds(3000);
-  }
-
-  Pupils MeasurePupils() const { return FindPupils(server_->Capture(Client())); }
-
-  // Waits until the pupils satisfy `wanted`; returns the last measurement.
-  template <typename Condition>
-  Pupils WaitForPupils(Condition wanted) const {
-    Pupils pupils;
-    e2e::WaitUntil(
-        [&] {
-          pupils = MeasurePupils();
-          return wanted(pupils);
-        },
-        PaintTimeout(), Milliseconds(30));
-    return pupils;
-  }
-
-  // Presses the left button at the client point `grip` and moves the pointer by `travel` in
-  // steps of at most 10 px, 10 ms apart, keeping the button held.
-  void PressAndMove(Point grip, Point travel) const {
-    const Point from = OnScreen(grip);
-    server_->PressButtonAt(from);
-    MoveHeldPointer(travel);
-  }
-  void MoveHeldPointer(Point travel) const {
-    const int steps = std::max(1, std::max(std::abs(travel.x), std::abs(travel.y)) / 10);
-    server_->MovePointerSmoothly(server_->PointerPosition() + travel, steps, Milliseconds(10));
+    server().DoubleClick();
+    ASSERT_TRUE(EndsWithStatusZero(program()))
+        << "after a double-click at " << server().PointerPosition();
   }
 
   const Image& Picture() {
@@ -165,9 +72,13 @@ class DogWindowTest : public testing::TestWithParam<WindowManager> {
     return picture_;
   }
 
-  std::unique_ptr<XServer> server_;
-  std::unique_ptr<Program> program_;
+ private:
   Image picture_;
+};
+
+class DogWindowTest : public DogWindow, public testing::WithParamInterface<WindowManager> {
+ protected:
+  DogWindowTest() : DogWindow({.window_manager = GetParam()}) {}
 };
 
 // ---- The cut-away surround ------------------------------------------------------------------
@@ -175,9 +86,9 @@ class DogWindowTest : public testing::TestWithParam<WindowManager> {
 // The window is shaped to the face: on the surround the desktop (a plain window of the test's
 // own, beneath the program's) shows, and a press there goes to that window, not the program.
 TEST_P(DogWindowTest, DesktopShowsAndClicksFallThroughTheSurround) {
-  const Point place = FirstRunPlace(*server_);
+  const Point place = FirstRunPlace(server());
   constexpr int kMargin = 40;
-  PlainWindow desktop(*server_, {.area = {place.x - kMargin, place.y, kClientWidth + 2 * kMargin,
+  PlainWindow desktop(server(), {.area = {place.x - kMargin, place.y, kClientWidth + 2 * kMargin,
                                           kClientHeight + kMargin},
                                  .colour = kDesktopColour,
                                  .override_redirect = true,
@@ -186,10 +97,10 @@ TEST_P(DogWindowTest, DesktopShowsAndClicksFallThroughTheSurround) {
   ASSERT_NO_FATAL_FAILURE(StartProgram());
   const Image& picture = Picture();
 
-  EXPECT_TRUE(e2e::HasBoundingShape(server_->display(), program_->window()))
+  EXPECT_TRUE(e2e::HasBoundingShape(server().display(), program().window()))
       << "the window has no bounding shape";
   const std::optional<std::vector<Rect>> shape =
-      e2e::BoundingShape(server_->display(), program_->window());
+      e2e::BoundingShape(server().display(), program().window());
   ASSERT_TRUE(shape.has_value()) << "no SHAPE extension";
   EXPECT_TRUE(e2e::ShapeContains(*shape, kGrip)) << "the face at " << kGrip << " is cut away";
   for (Point p : kSurround) {
@@ -199,16 +110,16 @@ TEST_P(DogWindowTest, DesktopShowsAndClicksFallThroughTheSurround) {
 
   // The face shows the picture, the surround the desktop beneath.
   auto shown_right = [&] {
-    if (server_->PixelAt(OnScreen(kGrip)) != picture.At(kGrip.x, kGrip.y)) return false;
+    if (server().PixelAt(OnScreen(kGrip)) != picture.At(kGrip.x, kGrip.y)) return false;
     for (Point p : kSurround) {
-      if (server_->PixelAt(OnScreen(p)) != kDesktopColour) return false;
+      if (server().PixelAt(OnScreen(p)) != kDesktopColour) return false;
     }
     return true;
   };
-  e2e::WaitUntil(shown_right, PaintTimeout(), Milliseconds(50));
-  EXPECT_EQ(server_->PixelAt(OnScreen(kGrip)), picture.At(kGrip.x, kGrip.y)) << "face at " << kGrip;
+  e2e::WaitUntil(shown_right, Timeouts().placement, Milliseconds(50));
+  EXPECT_EQ(server().PixelAt(OnScreen(kGrip)), picture.At(kGrip.x, kGrip.y)) << "face at " << kGrip;
   for (Point p : kSurround) {
-    EXPECT_EQ(server_->PixelAt(OnScreen(p)), kDesktopColour)
+    EXPECT_EQ(server().PixelAt(OnScreen(p)), kDesktopColour)
         << "client " << p << " (screen " << OnScreen(p) << ") should show the desktop";
   }
 
@@ -216,7 +127,7 @@ TEST_P(DogWindowTest, DesktopShowsAndClicksFallThroughTheSurround) {
   // leaves the program's window where it is.
   desktop.TakeButtonPresses();
   const Point press = OnScreen(kSurround[0]);
-  server_->PressButtonAt(press);
+  server().PressButtonAt(press);
   std::vector<Point> presses;
   e2e::WaitUntil(
       [&] {
@@ -225,34 +136,24 @@ TEST_P(DogWindowTest, DesktopShowsAndClicksFallThroughTheSurround) {
       },
       Milliseconds(3000));
   MoveHeldPointer({60, 60});
-  server_->ReleaseButton();
+  server().ReleaseButton();
   ASSERT_EQ(presses.size(), 1u) << "the window beneath did not get the press at " << press;
   EXPECT_EQ(presses.front(), press);
-  std::this_thread::sleep_for(Quiet());
-  EXPECT_EQ(Place(), place) << "a press on the surround moved the window";
-  EXPECT_FALSE(program_->HasExited()) << "status " << program_->ExitStatus().value_or(-1);
+  EXPECT_TRUE(StaysAt(place)) << "after a press on the surround";
 }
 
 // ---- Dragging -------------------------------------------------------------------------------
 
 // A left-button drag by the face moves the window by exactly the pointer's travel.
 TEST_P(DogWindowTest, LeftDragMovesByThePointersTravel) {
-  if (UnderWine() && server_->has_window_manager()) GTEST_SKIP() << kWineDragUnderWindowManager;
+  if (UnderWine() && WithWindowManager()) GTEST_SKIP() << kWineDragUnderWindowManager;
   ASSERT_NO_FATAL_FAILURE(StartProgram());
   const Point start = Place();
   const Point travel{-200, 150};
 
-  PressAndMove(kGrip, travel);
-  // A window manager follows the pointer on its own time; the button stays down meanwhile.
-  WaitForPlace(start + travel);
-  server_->ReleaseButton();
-
-  EXPECT_EQ(WaitForPlace(start + travel), start + travel)
-      << "pressed at " << start + kGrip << ", released at " << server_->PointerPosition();
-  std::this_thread::sleep_for(Quiet());
-  EXPECT_EQ(Place(), start + travel) << "the window moved after the button came up";
-  EXPECT_FALSE(program_->HasExited()) << "status " << program_->ExitStatus().value_or(-1);
-  EXPECT_FALSE(program_->ReadSettings().has_value()) << "a drag wrote the settings file";
+  EXPECT_EQ(Drag(program(), kGrip, travel), start + travel)
+      << "pressed at " << start + kGrip << ", released at " << server().PointerPosition();
+  EXPECT_TRUE(StaysAt(start + travel)) << "after the button came up";
 }
 
 // While the window is dragged the eyes keep following the pointer, from the window's current
@@ -260,32 +161,33 @@ TEST_P(DogWindowTest, LeftDragMovesByThePointersTravel) {
 // where the window started, then far to its right, and although just before the press they
 // looked to the right.
 TEST_P(DogWindowTest, PupilsFollowThePointerDuringADrag) {
-  if (UnderWine() && server_->has_window_manager()) GTEST_SKIP() << kWineDragUnderWindowManager;
+  if (UnderWine() && WithWindowManager()) GTEST_SKIP() << kWineDragUnderWindowManager;
   ASSERT_NO_FATAL_FAILURE(StartProgram());
   const Point start = Place();
 
-  server_->MovePointer({server_->width() - 1, start.y + kLeftEye.y});
+  server().MovePointer({server().width() - 1, start.y + kLeftEye.y});
   const Pupils before =
-      WaitForPupils([](const Pupils& p) { return LeansRight(p.left) && LeansRight(p.right); });
+      WaitForPupils([](const Pupils& p) { return LeansRight(p.left) && LeansRight(p.right); },
+                    Timeouts().placement);
   ASSERT_TRUE(LeansRight(before.left) && LeansRight(before.right))
       << "with the pointer far right the pupils should lean right: " << before;
 
   // The press comes with the pointer's move to the grip, so no tick before the press sees the
   // pointer there: a change in the eyes from now on happens during the drag.
   const Point far_left{-600, 100};
-  PressAndMove(kGrip, far_left);
+  PressAndMove(OnScreen(kGrip), far_left);
   WaitForPlace(start + far_left);
-  const Pupils left = WaitForPupils(LookAtTheGrip);
+  const Pupils left = WaitForPupils(LookAtTheGrip, Timeouts().placement);
   const Point left_place = Place();
-  const Point pointer_left = server_->PointerPosition();
+  const Point pointer_left = server().PointerPosition();
 
   const Point far_right{1200, 0};
   MoveHeldPointer(far_right);
   WaitForPlace(start + far_left + far_right);
-  const Pupils right = WaitForPupils(LookAtTheGrip);
+  const Pupils right = WaitForPupils(LookAtTheGrip, Timeouts().placement);
   const Point right_place = Place();
-  const Point pointer_right = server_->PointerPosition();
-  server_->ReleaseButton();
+  const Point pointer_right = server().PointerPosition();
+  server().ReleaseButton();
 
   EXPECT_EQ(left_place, start + far_left) << "the window did not follow the pointer";
   EXPECT_TRUE(LookAtTheGrip(left))
@@ -305,14 +207,11 @@ TEST_P(DogWindowTest, ClickWithoutMotionLeavesItInPlace) {
   ASSERT_NO_FATAL_FAILURE(StartProgram());
   const Point start = Place();
 
-  server_->PressButtonAt(OnScreen(kGrip));
-  std::this_thread::sleep_for(Quiet());
+  server().PressButtonAt(OnScreen(kGrip));
+  std::this_thread::sleep_for(Timeouts().quiet);
   EXPECT_EQ(Place(), start) << "moved while the button was held without motion";
-  server_->ReleaseButton();
-  std::this_thread::sleep_for(Quiet());
-  EXPECT_EQ(Place(), start) << "a click without motion moved the window";
-  EXPECT_FALSE(program_->HasExited()) << "status " << program_->ExitStatus().value_or(-1);
-  EXPECT_FALSE(program_->ReadSettings().has_value()) << "a click wrote the settings file";
+  server().ReleaseButton();
+  EXPECT_TRUE(StaysAt(start)) << "after a click without motion";
 }
 
 // A travel shorter than the drag threshold with the button held is no drag either.
@@ -326,82 +225,104 @@ TEST_P(DogWindowTest, TravelUnderTheDragThresholdLeavesItInPlace) {
   const Point start = Place();
 
   const int short_of_threshold = kDragThreshold - 1;
-  server_->PressButtonAt(OnScreen(kGrip));
+  server().PressButtonAt(OnScreen(kGrip));
   for (int i = 1; i <= short_of_threshold; ++i) {
-    server_->MovePointer(OnScreen(kGrip) + Point{i, i});
+    server().MovePointer(OnScreen(kGrip) + Point{i, i});
     std::this_thread::sleep_for(Milliseconds(10));
   }
-  std::this_thread::sleep_for(Quiet());
+  std::this_thread::sleep_for(Timeouts().quiet);
   const Point held = Place();
-  server_->ReleaseButton();
-  std::this_thread::sleep_for(Quiet());
+  server().ReleaseButton();
   EXPECT_EQ(held, start) << "moved with the button held after a travel of " << short_of_threshold
                          << " px on each axis";
-  EXPECT_EQ(Place(), start) << "a click with a travel of " << short_of_threshold
-                            << " px on each axis moved the window";
-  EXPECT_FALSE(program_->HasExited()) << "status " << program_->ExitStatus().value_or(-1);
-  EXPECT_FALSE(program_->ReadSettings().has_value()) << "a click wrote the settings file";
+  EXPECT_TRUE(StaysAt(start)) << "after a click with a travel of " << short_of_threshold
+                              << " px on each axis";
 }
+
+// DogWindow cases that each run under both window managers.
+template <typename Case>
+class DogWindowCaseTest : public DogWindow,
+                          public testing::WithParamInterface<std::tuple<WindowManager, Case>> {
+ protected:
+  DogWindowCaseTest() : DogWindow({.window_manager = std::get<0>(this->GetParam())}) {}
+  static const Case& TheCase() { return std::get<1>(DogWindowCaseTest::GetParam()); }
+};
 
 // A travel of exactly the drag threshold, on either axis and either way, starts a drag: the
 // window then follows the pointer, here back to a place within the threshold of the press,
 // where a pointer that had never gone that far would have left it.
-TEST_P(DogWindowTest, TravelOfExactlyTheDragThresholdStartsADrag) {
+struct ThresholdTravel : Named {
+  Point out;   // from the press: exactly the threshold on one axis
+  Point back;  // then here, short of the threshold on both axes
+};
+
+using DragThresholdTest = DogWindowCaseTest<ThresholdTravel>;
+
+TEST_P(DragThresholdTest, TravelOfExactlyTheDragThresholdStartsADrag) {
   if (UnderWine()) {
     GTEST_SKIP() << "Wine's own move loop has no drag threshold: any travel moves the window";
   }
   ASSERT_NO_FATAL_FAILURE(StartProgram());
-  struct Travel {
-    Point out;   // from the press: exactly the threshold on one axis
-    Point back;  // then here, short of the threshold on both axes
-  };
-  const Travel travels[] = {{{kDragThreshold, 0}, {0, kDragThreshold - 1}},
-                            {{0, -kDragThreshold}, {-(kDragThreshold - 1), 0}}};
-  for (const Travel& travel : travels) {
-    const Point start = Place();
-    const Point press = OnScreen(kGrip);
-    server_->PressButtonAt(press);
-    std::this_thread::sleep_for(Milliseconds(30));
-    server_->MovePointer(press + travel.out);
-    // Time for the drag to begin (under a window manager, for it to take the pointer).
-    std::this_thread::sleep_for(Quiet());
-    server_->MovePointer(press + travel.back);
-    const Point held = WaitForPlace(start + travel.back);
-    server_->ReleaseButton();
-    EXPECT_EQ(held, start + travel.back)
-        << "pressed at " << press << ", moved by " << travel.out << ", then by " << travel.back
-        << " from the press: the drag should have started at the first travel";
-    EXPECT_EQ(WaitForPlace(start + travel.back), start + travel.back);
-    std::this_thread::sleep_for(Quiet());
-  }
-  EXPECT_FALSE(program_->HasExited()) << "status " << program_->ExitStatus().value_or(-1);
+  const ThresholdTravel& travel = TheCase();
+  const Point start = Place();
+  const Point press = OnScreen(kGrip);
+  server().PressButtonAt(press);
+  std::this_thread::sleep_for(Milliseconds(30));
+  server().MovePointer(press + travel.out);
+  // Time for the drag to begin (under a window manager, for it to take the pointer).
+  std::this_thread::sleep_for(Timeouts().quiet);
+  server().MovePointer(press + travel.back);
+  const Point held = WaitForPlace(start + travel.back);
+  server().ReleaseButton();
+  EXPECT_EQ(held, start + travel.back)
+      << "pressed at " << press << ", moved by " << travel.out << ", then by " << travel.back
+      << " from the press: the drag should have started at the first travel";
+  EXPECT_EQ(WaitForPlace(start + travel.back), start + travel.back);
+  EXPECT_TRUE(StaysAt(start + travel.back)) << "after the button came up";
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    WindowManagers, DragThresholdTest,
+    testing::Combine(
+        BothWindowManagers(),
+        testing::Values(
+            ThresholdTravel{"RightThenDown", {kDragThreshold, 0}, {0, kDragThreshold - 1}},
+            ThresholdTravel{"UpThenLeft", {0, -kDragThreshold}, {-(kDragThreshold - 1), 0}})),
+    CaseName());
 
 // Right and middle clicks, even with motion, change nothing.
-TEST_P(DogWindowTest, RightAndMiddleClicksChangeNothing) {
+struct OtherButton : Named {
+  unsigned button;
+};
+
+using OtherButtonTest = DogWindowCaseTest<OtherButton>;
+
+TEST_P(OtherButtonTest, ClicksAndDragsChangeNothing) {
   ASSERT_NO_FATAL_FAILURE(StartProgram());
   const Point start = Place();
+  const unsigned button = TheCase().button;
 
-  for (unsigned button : {3u, 2u}) {
-    server_->PressButtonAt(OnScreen(kGrip), button);
-    MoveHeldPointer({-50, 40});
-    server_->ReleaseButton(button);
-    server_->MovePointer(OnScreen(kGrip));
-    server_->Click(button);
-    server_->Click(button);  // two quick clicks: no double-click either
-  }
-  std::this_thread::sleep_for(Quiet());
-  EXPECT_EQ(Place(), start) << "a right or middle click moved the window";
-  EXPECT_FALSE(program_->HasExited()) << "status " << program_->ExitStatus().value_or(-1);
-  EXPECT_FALSE(program_->ReadSettings().has_value()) << "the settings file was written";
+  server().PressButtonAt(OnScreen(kGrip), button);
+  MoveHeldPointer({-50, 40});
+  server().ReleaseButton(button);
+  server().MovePointer(OnScreen(kGrip));
+  server().Click(button);
+  server().Click(button);  // two quick clicks: no double-click either
+  EXPECT_TRUE(StaysAt(start)) << "after clicks of button " << button;
 }
+
+INSTANTIATE_TEST_SUITE_P(WindowManagers, OtherButtonTest,
+                         testing::Combine(BothWindowManagers(),
+                                          testing::Values(OtherButton{"Right", 3},
+                                                          OtherButton{"Middle", 2})),
+                         CaseName());
 
 // ---- Above other windows --------------------------------------------------------------------
 
 // A window opened over the watcher window later, and raised, ends up beneath it: the face
 // stays on top (with a window manager by its "above" layer, without one by raising itself).
 TEST_P(DogWindowTest, StaysAboveAWindowOpenedLater) {
-  if (UnderWine() && !server_->has_window_manager()) {
+  if (UnderWine() && !WithWindowManager()) {
     GTEST_SKIP() << "Wine without a window manager knows nothing of X windows that are not its "
                     "own, and does not raise its top-most window over them (seen: the covering "
                     "window stays on top)";
@@ -411,7 +332,7 @@ TEST_P(DogWindowTest, StaysAboveAWindowOpenedLater) {
   const Image& picture = Picture();
 
   constexpr int kMargin = 30;
-  PlainWindow cover(*server_, {.area = {client.x - kMargin, client.y, client.width + 2 * kMargin,
+  PlainWindow cover(server(), {.area = {client.x - kMargin, client.y, client.width + 2 * kMargin,
                                         client.height + kMargin},
                                .colour = kCoverColour});
   cover.Raise();
@@ -436,19 +357,19 @@ TEST_P(DogWindowTest, StaysAboveAWindowOpenedLater) {
   Image shown;
   auto hidden = [&] { return Mismatches(shown, picture, face); };
   auto on_top = [&] {
-    shown = server_->Capture(client);
-    return server_->PixelAt(beside) == kCoverColour && hidden().empty();
+    shown = server().Capture(client);
+    return server().PixelAt(beside) == kCoverColour && hidden().empty();
   };
-  e2e::WaitUntil(on_top, PaintTimeout(), Milliseconds(50));
+  e2e::WaitUntil(on_top, Timeouts().placement, Milliseconds(50));
   // It stays so.
-  std::this_thread::sleep_for(Quiet());
-  shown = server_->Capture(client);
-  EXPECT_EQ(server_->PixelAt(beside), kCoverColour) << "the covering window does not show";
+  std::this_thread::sleep_for(Timeouts().quiet);
+  shown = server().Capture(client);
+  EXPECT_EQ(server().PixelAt(beside), kCoverColour) << "the covering window does not show";
   const std::vector<Point> wrong = hidden();
   EXPECT_TRUE(wrong.empty()) << wrong.size() << " of " << face.size()
                              << " face pixels are hidden, e.g. client " << wrong.front()
                              << " shows " << shown.At(wrong.front().x, wrong.front().y);
-  EXPECT_FALSE(program_->HasExited()) << "status " << program_->ExitStatus().value_or(-1);
+  EXPECT_TRUE(StillRunning(program()));
 }
 
 // ---- Double-click ---------------------------------------------------------------------------
@@ -456,29 +377,19 @@ TEST_P(DogWindowTest, StaysAboveAWindowOpenedLater) {
 // Dragged to (100, 50) and double-clicked, the program ends with status 0 and stores its place
 // in twips; the next start opens there.
 TEST_P(DogWindowTest, DoubleClickStoresThePlaceAndTheNextStartOpensThere) {
-  if (UnderWine() && server_->has_window_manager()) GTEST_SKIP() << kWineDragUnderWindowManager;
+  if (UnderWine() && WithWindowManager()) GTEST_SKIP() << kWineDragUnderWindowManager;
   ASSERT_NO_FATAL_FAILURE(StartProgram());
-  const Point start = Place();
   const Point target{100, 50};
-
-  PressAndMove(kGrip, target - start);
-  WaitForPlace(target);
-  server_->ReleaseButton();
-  ASSERT_EQ(WaitForPlace(target), target) << "the drag did not bring the window to " << target;
-
+  ASSERT_EQ(DragTo(program(), kGrip, target), target) << "the drag did not bring it there";
   ASSERT_NO_FATAL_FAILURE(DoubleClickToQuit());
 
-  const std::optional<std::string> settings = program_->ReadSettings();
-  ASSERT_TRUE(settings.has_value()) << "no settings file at " << program_->SettingsPath();
-  EXPECT_EQ(e2e::IniValue(*settings, kSection, "Top"), "750") << *settings;
-  EXPECT_EQ(e2e::IniValue(*settings, kSection, "Left"), "1500") << *settings;
-  EXPECT_TRUE(WaitForTheWindowToGo()) << "the window is still on the screen";
+  const std::optional<std::string> settings = program().ReadSettings();
+  EXPECT_TRUE(StoredPlaceIs(settings, target)) << "in " << program().SettingsPath();
+  EXPECT_TRUE(WaitForNoWindow()) << "the window is still on the screen";
 
   // The same installation started again.
-  Program next(*server_, {.same_copy_as = program_.get()});
-  const std::optional<Rect> rect = WaitForClientAt(next, target);
-  ASSERT_TRUE(rect.has_value());
-  EXPECT_EQ((Point{rect->x, rect->y}), target) << "settings file:\n" << *settings;
+  const Program& next = Start({.same_copy_as = &program()});
+  EXPECT_EQ(WaitForPlace(next, target), target) << "settings file:\n" << settings.value_or("");
   EXPECT_EQ(next.ReadSettings(), settings) << "the next start changed the settings file";
 }
 
@@ -488,22 +399,16 @@ TEST_P(DogWindowTest, DoubleClickRightAfterStartStoresThePlaceItOpenedAt) {
   ASSERT_NO_FATAL_FAILURE(StartProgram());
   const Point place = Place();
 
-  server_->MovePointer(OnScreen(kGrip));
+  server().MovePointer(OnScreen(kGrip));
   ASSERT_NO_FATAL_FAILURE(DoubleClickToQuit());
 
-  const std::optional<std::string> settings = program_->ReadSettings();
-  ASSERT_TRUE(settings.has_value()) << "no settings file at " << program_->SettingsPath();
-  EXPECT_EQ(e2e::IniValue(*settings, kSection, "Top"), std::to_string(place.y * kTwipsPerPixel))
-      << *settings;
-  EXPECT_EQ(e2e::IniValue(*settings, kSection, "Left"), std::to_string(place.x * kTwipsPerPixel))
-      << *settings;
+  const std::optional<std::string> settings = program().ReadSettings();
+  ASSERT_TRUE(StoredPlaceIs(settings, place)) << "in " << program().SettingsPath();
 
   // The next start reads the values back: values it could not read would put it at (0, 0).
-  WaitForTheWindowToGo();
-  Program next(*server_, {.same_copy_as = program_.get()});
-  const std::optional<Rect> rect = WaitForClientAt(next, place);
-  ASSERT_TRUE(rect.has_value());
-  EXPECT_EQ((Point{rect->x, rect->y}), place) << "settings file:\n" << *settings;
+  WaitForNoWindow();
+  const Program& next = Start({.same_copy_as = &program()});
+  EXPECT_EQ(WaitForPlace(next, place), place) << "settings file:\n" << *settings;
 }
 
 // Stops a process with SIGSTOP for its lifetime, as a loaded machine holds a program up, and
@@ -535,63 +440,61 @@ class HeldUp {
 // clicks on the cut-away surround or beside the window are not the dog's, and it runs on,
 // unmoved and writing nothing, until a double-click on the face. Also at twice the scale
 // (OZZLEBECK_SCALE, the X11 program's own), where the window's shape is drawn at the scale.
-TEST_P(DogWindowTest, DoubleClickWhileTheEndOfADragWaitsCounts) {
-  if (UnderWine() && server_->has_window_manager()) GTEST_SKIP() << kWineDragUnderWindowManager;
-  struct Case {
-    const char* where;
-    Point click;  // client point at a scale of 1
-    bool on_the_face;
-    int scale;
-  };
-  const Case cases[] = {{"on the face", kGrip, true, 1},
-                        {"on the cut-away surround", kSurround[1], false, 1},
-                        {"beside the window", {kClientWidth + 37, 61}, false, 1},
-                        {"on the face at 2x", kGrip, true, 2},
-                        {"on the cut-away surround at 2x", kSurround[1], false, 2}};
+struct HeldClick : Named {
+  Point click;  // client point at a scale of 1
+  bool on_the_face;
+  int scale;
+};
+
+class HeldDoubleClickTest
+    : public DogWindow,
+      public testing::WithParamInterface<std::tuple<WindowManager, HeldClick>> {
+ protected:
+  HeldDoubleClickTest()
+      : DogWindow({.window_manager = std::get<0>(GetParam()),
+                   .scale = std::to_string(std::get<1>(GetParam()).scale)}) {}
+};
+
+TEST_P(HeldDoubleClickTest, DoubleClickWhileTheEndOfADragWaitsCounts) {
+  if (UnderWine() && WithWindowManager()) GTEST_SKIP() << kWineDragUnderWindowManager;
+  const HeldClick& c = std::get<1>(GetParam());
+  if (c.scale != 1 && UnderWine()) GTEST_SKIP() << "the scale variable is the X11 program's own";
   const Point target{214, 88};  // display pixels, even for the 2x cases
-
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string("double-click ") + c.where);
-    if (c.scale != 1 && UnderWine()) continue;  // the variable is the X11 program's own
-    auto scaled = [&](Point p) { return Point{p.x * c.scale, p.y * c.scale}; };
-    program_ = std::make_unique<Program>(
-        *server_, Program::Options{.environment = {{"OZZLEBECK_SCALE", std::to_string(c.scale)}}});
-    ASSERT_EQ(Client().width, kClientWidth * c.scale) << "not at the scale";
-    PressAndMove(scaled(kGrip), target - Place());
-    ASSERT_EQ(WaitForPlace(target), target) << "the drag did not bring the window to " << target;
-    {
-      HeldUp held(program_->pid());
-      ASSERT_TRUE(held.stopped()) << "the program did not stop";
-      server_->ReleaseButton();
-      server_->MovePointer(OnScreen(scaled(c.click)));
-      server_->DoubleClick();
-      XSync(server_->display(), False);
-    }
-
-    if (c.on_the_face) {
-      const Milliseconds timeout = UnderWine() ? Milliseconds(20'000) : Milliseconds(5000);
-      ASSERT_TRUE(program_->WaitForExit(timeout))
-          << "the program still runs " << timeout.count() << " ms after it went on";
-      EXPECT_EQ(program_->ExitStatus(), 0);
-      const std::optional<std::string> settings = program_->ReadSettings();
-      ASSERT_TRUE(settings.has_value()) << "no settings file at " << program_->SettingsPath();
-      EXPECT_EQ(e2e::IniValue(*settings, kSection, "Top"),
-                std::to_string(target.y / c.scale * kTwipsPerPixel))
-          << *settings;
-      EXPECT_EQ(e2e::IniValue(*settings, kSection, "Left"),
-                std::to_string(target.x / c.scale * kTwipsPerPixel))
-          << *settings;
-      continue;
-    }
-    std::this_thread::sleep_for(Quiet());
-    EXPECT_FALSE(program_->HasExited()) << "status " << program_->ExitStatus().value_or(-1);
-    EXPECT_EQ(Place(), target) << "the window moved after the drag";
-    EXPECT_FALSE(program_->ReadSettings().has_value()) << "the settings file was written";
-    // Not stuck in the drag: it answers a double-click on the face as ever.
-    server_->MovePointer(OnScreen(scaled(kGrip)));
-    ASSERT_NO_FATAL_FAILURE(DoubleClickToQuit());
+  auto scaled = [&](Point p) { return Point{p.x * c.scale, p.y * c.scale}; };
+  Start();
+  ASSERT_EQ(Client().width, kClientWidth * c.scale) << "not at the scale";
+  ASSERT_EQ(DragTo(program(), scaled(kGrip), target, /*hold=*/true), target)
+      << "the drag did not bring the window there";
+  {
+    HeldUp held(program().pid());
+    ASSERT_TRUE(held.stopped()) << "the program did not stop";
+    server().ReleaseButton();
+    server().MovePointer(OnScreen(scaled(c.click)));
+    server().DoubleClick();
+    XSync(server().display(), False);
   }
+
+  if (c.on_the_face) {
+    ASSERT_TRUE(EndsWithStatusZero(program())) << "after it went on";
+    EXPECT_TRUE(StoredPlaceIs(program().ReadSettings(), {target.x / c.scale, target.y / c.scale}));
+    return;
+  }
+  EXPECT_TRUE(StaysAt(target)) << "after the double-click " << c.name;
+  // Not stuck in the drag: it answers a double-click on the face as ever.
+  server().MovePointer(OnScreen(scaled(kGrip)));
+  ASSERT_NO_FATAL_FAILURE(DoubleClickToQuit());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    WindowManagers, HeldDoubleClickTest,
+    testing::Combine(
+        BothWindowManagers(),
+        testing::Values(HeldClick{"OnTheFace", kGrip, true, 1},
+                        HeldClick{"OnTheCutAwaySurround", kSurround[1], false, 1},
+                        HeldClick{"BesideTheWindow", {kClientWidth + 37, 61}, false, 1},
+                        HeldClick{"OnTheFaceAt2x", kGrip, true, 2},
+                        HeldClick{"OnTheCutAwaySurroundAt2x", kSurround[1], false, 2})),
+    CaseName());
 
 // The program is held up from just after the press until after the release: the drag's travel
 // past the threshold and the release reach it together. The window still ends where the drag
@@ -606,26 +509,22 @@ TEST_P(DogWindowTest, DragWhoseTravelAndReleaseArriveTogetherMovesTheWindow) {
   const Point start = Place();
   const Point travel{37, 23};
   {
-    server_->PressButtonAt(OnScreen(kGrip));
-    HeldUp held(program_->pid());
+    server().PressButtonAt(OnScreen(kGrip));
+    HeldUp held(program().pid());
     ASSERT_TRUE(held.stopped()) << "the program did not stop";
-    server_->MovePointerSmoothly(server_->PointerPosition() + travel, 3, Milliseconds(5));
-    server_->ReleaseButton();
-    XSync(server_->display(), False);
+    server().MovePointerSmoothly(server().PointerPosition() + travel, 3, Milliseconds(5));
+    server().ReleaseButton();
+    XSync(server().display(), False);
   }
 
   EXPECT_EQ(WaitForPlace(start + travel), start + travel)
-      << "pressed at " << start + kGrip << ", released at " << server_->PointerPosition();
-  std::this_thread::sleep_for(Quiet());
-  EXPECT_EQ(Place(), start + travel) << "the window moved after the button came up";
-  EXPECT_FALSE(program_->HasExited()) << "status " << program_->ExitStatus().value_or(-1);
+      << "pressed at " << start + kGrip << ", released at " << server().PointerPosition();
+  EXPECT_TRUE(StaysAt(start + travel)) << "after the button came up";
   // Not stuck in a drag: it answers a double-click on the face as ever.
   ASSERT_NO_FATAL_FAILURE(DoubleClickToQuit());
 }
 
-INSTANTIATE_TEST_SUITE_P(WindowManagers, DogWindowTest,
-                         testing::Values(WindowManager::kNone, WindowManager::kOpenbox),
-                         [](const auto& info) { return e2e::TestNameOf(info.param); });
+INSTANTIATE_TEST_SUITE_P(WindowManagers, DogWindowTest, BothWindowManagers(), CaseName());
 
 // ---- Two clicks: a double-click or not -------------------------------------------------------
 
@@ -633,14 +532,11 @@ INSTANTIATE_TEST_SUITE_P(WindowManagers, DogWindowTest,
 // double-click time (500 ms) and within two pixels of the first; otherwise they are two single
 // clicks, which leave the program running and write nothing. The gaps keep well clear of the
 // time (a loaded machine only makes them longer), the places just either side of the distance.
-struct ClickPair {
-  const char* name;
+struct ClickPair : Named {
   Milliseconds gap;  // from the first release to the second press; each click holds 20 ms
   Point second;      // the second click's place, from the first
   bool is_double;
 };
-
-void PrintTo(const ClickPair& pair, std::ostream* out) { *out << pair.name; }
 
 const ClickPair kClickPairs[] = {
     {"WellWithinTheTime", Milliseconds(250), {0, 0}, true},
@@ -650,60 +546,40 @@ const ClickPair kClickPairs[] = {
     {"ThreePixelsApartDown", Milliseconds(60), {0, 3}, false},
 };
 
-class TwoClicksTest : public testing::TestWithParam<ClickPair> {
- protected:
-  void TearDown() override {
-    if (HasFailure() && program_) std::cout << "program output:\n" << program_->Output();
-    program_.reset();
-    server_.reset();
-  }
-  std::unique_ptr<XServer> server_;
-  std::unique_ptr<Program> program_;
-};
+using TwoClicksTest = DesktopTestWithParam<ClickPair>;
 
 TEST_P(TwoClicksTest, DoubleClickOnlyWithinTheTimeAndTheDistance) {
   const ClickPair& pair = GetParam();
-  server_ = std::make_unique<XServer>();
-  program_ = std::make_unique<Program>(*server_);
-  const Milliseconds placement = UnderWine() ? Milliseconds(10'000) : Milliseconds(3000);
-  const Point place = FirstRunPlace(*server_);
-  ASSERT_TRUE(e2e::WaitUntil(
-      [&] {
-        const std::optional<Rect> client = program_->ClientRect();
-        return client && Point{client->x, client->y} == place;
-      },
-      placement))
-      << "the window did not open at " << place;
+  Program& dog = Start();
+  const Point place = FirstRunPlace(server());
+  ASSERT_EQ(WaitForPlace(dog, place), place) << "the window did not open there";
 
   const Point first = place + kGrip;
-  server_->MovePointer(first);
+  server().MovePointer(first);
   const auto pressed = std::chrono::steady_clock::now();
-  server_->Click();
+  server().Click();
   std::this_thread::sleep_for(pair.gap);
-  server_->MovePointer(first + pair.second);
+  server().MovePointer(first + pair.second);
   const auto pressed_again = std::chrono::steady_clock::now();
-  server_->Click();
+  server().Click();
   const long apart =
       static_cast<long>(std::chrono::duration_cast<Milliseconds>(pressed_again - pressed).count());
 
   if (pair.is_double) {
-    const Milliseconds timeout = UnderWine() ? Milliseconds(20'000) : Milliseconds(5000);
-    ASSERT_TRUE(program_->WaitForExit(timeout))
+    ASSERT_TRUE(EndsWithStatusZero(dog))
         << "two clicks " << apart << " ms and " << pair.second
         << " px apart should be a double-click, which ends the program";
-    EXPECT_EQ(program_->ExitStatus(), 0);
-    EXPECT_TRUE(program_->ReadSettings().has_value()) << "the double-click stored nothing";
+    EXPECT_TRUE(dog.ReadSettings().has_value()) << "the double-click stored nothing";
   } else {
-    std::this_thread::sleep_for(UnderWine() ? Milliseconds(1500) : Milliseconds(700));
-    EXPECT_FALSE(program_->HasExited()) << "two clicks " << apart << " ms and " << pair.second
-                                        << " px apart were taken for a double-click; status "
-                                        << program_->ExitStatus().value_or(-1);
-    EXPECT_FALSE(program_->ReadSettings().has_value()) << "two single clicks wrote the settings";
+    std::this_thread::sleep_for(Milliseconds(500) +
+                                Timeouts().quiet);  // past the double-click time
+    EXPECT_TRUE(StillRunning(dog)) << "two clicks " << apart << " ms and " << pair.second
+                                   << " px apart were taken for a double-click";
+    EXPECT_FALSE(dog.ReadSettings().has_value()) << "two single clicks wrote the settings";
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Clicks, TwoClicksTest, testing::ValuesIn(kClickPairs),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Clicks, TwoClicksTest, testing::ValuesIn(kClickPairs), CaseName());
 
 // ---- Only under a window manager ------------------------------------------------------------
 
@@ -719,10 +595,10 @@ TEST_P(UnderAWindowManagerTest, AsksItToKeepTheWindowAbove) {
   std::vector<std::string> state;
   e2e::WaitUntil(
       [&] {
-        state = e2e::AtomListProperty(server_->display(), program_->window(), "_NET_WM_STATE");
+        state = e2e::AtomListProperty(server().display(), program().window(), "_NET_WM_STATE");
         return std::find(state.begin(), state.end(), "_NET_WM_STATE_ABOVE") != state.end();
       },
-      PlacementTimeout());
+      Timeouts().placement);
   std::ostringstream atoms;
   for (const std::string& atom : state) atoms << " " << atom;
   EXPECT_NE(std::find(state.begin(), state.end(), "_NET_WM_STATE_ABOVE"), state.end())
@@ -730,8 +606,7 @@ TEST_P(UnderAWindowManagerTest, AsksItToKeepTheWindowAbove) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WindowManagers, UnderAWindowManagerTest,
-                         testing::Values(WindowManager::kOpenbox),
-                         [](const auto& info) { return e2e::TestNameOf(info.param); });
+                         testing::Values(WindowManager::kOpenbox), CaseName());
 
 }  // namespace
 }  // namespace e2e
