@@ -20,9 +20,9 @@
 
 // The window services whose pixels depend on the display's scale. The program is DPI aware, per
 // monitor, and draws itself at the scale, yet works in 96-dpi pixels as it does everywhere: its
-// calls of these go to the Win32 backend (win32_backend.cpp), which converts between the two at
+// calls of these go to the Win32 backend (win32_scale.cpp), which converts between the two at
 // its edge as the X11 backend does, and keeps the region the program set in 96-dpi pixels. The
-// backend's own file, which defines them, sees the system's functions by their names.
+// backend's own files (OZZ_WIN32_BACKEND) see the system's functions by their names.
 BOOL OzzGetCursorPos(POINT* point);
 BOOL OzzGetWindowRect(HWND window, RECT* rect);
 BOOL OzzSetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
