@@ -29,12 +29,15 @@ class DisplayTest : public DesktopTest {
   // Starts the program with `display` as DISPLAY (none: unset), through `launcher` when given,
   // its stdout going to a file of its own; waits for it to end.
   Program& StartWithDisplay(std::optional<std::string> display,
-                            const std::vector<std::string>& launcher = {}) {
+                            const std::vector<std::string>& launcher = {},
+                            std::optional<std::string> authority = std::nullopt) {
     ProgramCommand command = ProgramCommand::FromEnvironment();
     command.launcher = launcher;
+    Environment environment = {{"DISPLAY", std::move(display)}};
+    if (authority) environment.push_back({"XAUTHORITY", std::move(authority)});
     Program& program = Start({.wait_for_window = false,
                               .command = command,
-                              .environment = {{"DISPLAY", std::move(display)}},
+                              .environment = std::move(environment),
                               .standard_output = server().work_folder() / "program.stdout"});
     EXPECT_TRUE(program.WaitForExit(Milliseconds(10'000)))
         << "the program still runs 10 s after it started";
@@ -43,8 +46,10 @@ class DisplayTest : public DesktopTest {
 };
 
 struct NoDisplayCase : Named {
-  std::optional<std::string> (*display)();  // DISPLAY; none: unset
+  // DISPLAY, given the name of a display that runs; none: unset.
+  std::optional<std::string> (*display)(const std::string& running);
   std::string (*message)(const std::optional<std::string>& display);
+  std::optional<std::string> authority = std::nullopt;  // XAUTHORITY, when set
 };
 
 std::string NotSet(const std::optional<std::string>&) {
@@ -52,19 +57,34 @@ std::string NotSet(const std::optional<std::string>&) {
 }
 
 const NoDisplayCase kNoDisplayCases[] = {
-    {"DisplayUnset", [] { return std::optional<std::string>(); }, NotSet},
-    {"DisplayEmpty", [] { return std::optional<std::string>(""); }, NotSet},
-    {"NoServerOnTheDisplay", [] { return std::optional<std::string>(FreeDisplayName()); },
+    {"DisplayUnset", [](const std::string&) { return std::optional<std::string>(); }, NotSet},
+    {"DisplayEmpty", [](const std::string&) { return std::optional<std::string>(""); }, NotSet},
+    {"NoServerOnTheDisplay",
+     [](const std::string&) { return std::optional<std::string>(FreeDisplayName()); },
      [](const std::optional<std::string>& display) {
        return "ozzlebeck: cannot open display \"" + display.value_or("") + "\"\n";
      }},
+    // The terminal gets escapes, not the characters that would ring it or restyle it.
+    {"ControlCharactersInTheName",
+     [](const std::string&) { return std::optional<std::string>(":9\x1b[31m\a\r"); },
+     [](const std::optional<std::string>&) {
+       return std::string("ozzlebeck: cannot open display \":9\\x1b[31m\\x07\\x0d\"\n");
+     }},
+    // Xlib reads the authority file to its end before it speaks to a display that runs.
+    {"AuthorityFileThatNeverEnds",
+     [](const std::string& running) { return std::optional<std::string>(running); },
+     [](const std::optional<std::string>&) {
+       return std::string(
+           "ozzlebeck: cannot read the X authority file \"/dev/zero\": not a regular file\n");
+     },
+     "/dev/zero"},
 };
 
 class NoDisplayTest : public DisplayTest, public testing::WithParamInterface<NoDisplayCase> {};
 
 TEST_P(NoDisplayTest, SaysSoOnStderrAndEndsWithStatusOne) {
-  const std::optional<std::string> display = GetParam().display();
-  Program& program = StartWithDisplay(display);
+  const std::optional<std::string> display = GetParam().display(server().name());
+  Program& program = StartWithDisplay(display, {}, GetParam().authority);
   EXPECT_EQ(program.ExitStatus(), 1);
   EXPECT_EQ(program.Output(), GetParam().message(display)) << "on stderr";
   EXPECT_EQ(program.StandardOutput(), "") << "on stdout";
