@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <concepts>
 #include <filesystem>
 #include <functional>
 #include <iostream>
