@@ -256,8 +256,10 @@ class FollowTest : public ProgramOnServer {
   // Under Wine raw input reaches a program only while the pointer is over one of its windows;
   // elsewhere the Windows build finds a move by its check twice a second.
   static constexpr Milliseconds kWineRecheck{500};
-  // A tenth of the wake-ups of a Windows build that never rested: 1,287 in 10 s under Wine.
-  static constexpr long kWineMainThreadWakeUps = 128;
+  // A fifth of the wake-ups of a Windows build that never rested: 1,287 in 10 s under Wine. Wine
+  // itself wakes an idle program's main thread about 100 times in 10 s (an idle notepad: 107), so
+  // a tenth (128) leaves it no room; a timer that kept ticking would wake it some 1,300 times.
+  static constexpr long kWineMainThreadWakeUps = 257;
 
   // Both pupils as a capture shows them.
   struct Look {
@@ -388,9 +390,9 @@ TEST_F(FollowTest, AtRestTheProgramWakesAtMostOnceASecond) {
 }
 
 // Under Wine the process runs Wine's own threads as well, and its main thread makes Wine's calls
-// too: the main thread must wake at most a tenth as often as when the timer never stopped. What
+// too: the main thread must wake at most a fifth as often as when the timer never stopped. What
 // the whole process costs is reported as the property process_wake_ups_in_10s.
-TEST_F(FollowTest, AtRestTheWindowsBuildsMainThreadWakesATenthAsOften) {
+TEST_F(FollowTest, AtRestTheWindowsBuildsMainThreadWakesAtMostAFifthAsOften) {
   if (!UnderWine()) GTEST_SKIP() << "the X11 build's is AtRestTheProgramWakesAtMostOnceASecond";
   std::ifstream command_line("/proc/" + std::to_string(program().pid()) + "/cmdline");
   std::string words((std::istreambuf_iterator<char>(command_line)), {});
