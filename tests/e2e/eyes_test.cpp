@@ -3,7 +3,9 @@
 // manager and under openbox, each on an X server and with a program copy of its own.
 
 #include <cmath>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <limits>
 
 #include "fixture.h"
@@ -251,10 +253,13 @@ class FollowTest : public ProgramOnServer {
   static constexpr Milliseconds kRecheck{1000};
   // The timer's period, while the program ticks.
   static constexpr Milliseconds kPeriod{70};
-  // Why the Windows build is not asked to rest.
-  static constexpr const char* kWindowsDoesNotRest =
-      "the Windows build ticks all the time: under Wine, raw input reaches a program only while "
-      "the pointer is over one of its windows, so resting could not be shown to work";
+  // Under Wine raw input reaches a program only while the pointer is over one of its windows;
+  // elsewhere the Windows build finds a move by its check twice a second.
+  static constexpr Milliseconds kWineRecheck{500};
+  // A fifth of the wake-ups of a Windows build that never rested: 1,287 in 10 s under Wine. Wine
+  // itself wakes an idle program's main thread about 100 times in 10 s (an idle notepad: 107), so
+  // a tenth (128) leaves it no room; a timer that kept ticking would wake it some 1,300 times.
+  static constexpr long kWineMainThreadWakeUps = 257;
 
   // Both pupils as a capture shows them.
   struct Look {
@@ -342,6 +347,20 @@ class FollowTest : public ProgramOnServer {
     if (!before || !after) return std::nullopt;
     return *after - *before;
   }
+  // The wake-ups of the program's main thread and of its whole process in `span`.
+  struct WakeUps {
+    long main_thread, process;
+  };
+  std::optional<WakeUps> MainThreadWakeUpsIn(Milliseconds span) {
+    const pid_t pid = program().pid();
+    const std::optional<long> thread_before = ThreadContextSwitches(pid, pid);
+    const std::optional<long> before = ContextSwitches(pid);
+    std::this_thread::sleep_for(span);
+    const std::optional<long> thread_after = ThreadContextSwitches(pid, pid);
+    const std::optional<long> after = ContextSwitches(pid);
+    if (!thread_before || !before || !thread_after || !after) return std::nullopt;
+    return WakeUps{*thread_after - *thread_before, *after - *before};
+  }
 
   Point left_, right_;
   Look looking_right_, looking_left_;
@@ -352,7 +371,7 @@ class FollowTest : public ProgramOnServer {
 // up to three windows are measured, and one must stay within ten. A program that wakes more
 // than once a second fails all three.
 TEST_F(FollowTest, AtRestTheProgramWakesAtMostOnceASecond) {
-  if (UnderWine()) GTEST_SKIP() << kWindowsDoesNotRest;
+  if (UnderWine()) GTEST_SKIP() << "see AtRestTheWindowsBuildsMainThreadWakesATenthAsOften";
   std::this_thread::sleep_for(kRest);
   std::vector<long> windows;
   for (int i = 0; i < 3 && (windows.empty() || windows.back() > 10); ++i) {
@@ -370,11 +389,63 @@ TEST_F(FollowTest, AtRestTheProgramWakesAtMostOnceASecond) {
       << "after the rest the pupils never turned";
 }
 
+// Under Wine the process runs Wine's own threads as well, and its main thread makes Wine's calls
+// too: the main thread must wake at most a fifth as often as when the timer never stopped. What
+// the whole process costs is reported as the property process_wake_ups_in_10s.
+TEST_F(FollowTest, AtRestTheWindowsBuildsMainThreadWakesAtMostAFifthAsOften) {
+  if (!UnderWine()) GTEST_SKIP() << "the X11 build's is AtRestTheProgramWakesAtMostOnceASecond";
+  std::ifstream command_line("/proc/" + std::to_string(program().pid()) + "/cmdline");
+  std::string words((std::istreambuf_iterator<char>(command_line)), {});
+  ASSERT_NE(words.find("ozzlebeck"), std::string::npos)
+      << "process " << program().pid() << " does not run the program: " << words;
+  std::this_thread::sleep_for(kRest);
+  std::vector<WakeUps> windows;
+  for (int i = 0; i < 3 && (windows.empty() || windows.back().main_thread > kWineMainThreadWakeUps);
+       ++i) {
+    const std::optional<WakeUps> wake_ups = MainThreadWakeUpsIn(Milliseconds(10'000));
+    ASSERT_TRUE(wake_ups) << "the program is gone";
+    windows.push_back(*wake_ups);
+  }
+  std::ostringstream seen;
+  for (const WakeUps& n : windows) seen << " " << n.main_thread << " (process " << n.process << ")";
+  RecordProperty("main_thread_wake_ups_in_10s", static_cast<int>(windows.back().main_thread));
+  RecordProperty("process_wake_ups_in_10s", static_cast<int>(windows.back().process));
+  std::cout << "at rest, in windows of 10 s, the main thread woke" << seen.str() << " times\n";
+  EXPECT_LE(windows.back().main_thread, kWineMainThreadWakeUps)
+      << "with the pointer and the window still, the main thread woke" << seen.str()
+      << " times in windows of 10 s";
+  EXPECT_TRUE(TimeToLook(
+      looking_right_, [&] { server().MovePointer(right_); }, kRedrawTimeout))
+      << "after the rest the pupils never turned";
+}
+
+// Over the dog a device move wakes the program at once, wherever it runs: each of three moves
+// after a rest, between two points of the face level with the eyes, turns both pupils within
+// 120 ms.
+TEST_F(FollowTest, AfterARestADeviceMoveOverTheDogTurnsBothPupilsWithin120Ms) {
+  const Point on_left = OnScreen({kLeftEye.x - 2 * kEyeRadius, kLeftEye.y});
+  const Point on_right = OnScreen({kRightEye.x + 2 * kEyeRadius, kRightEye.y});
+  server().MovePointer(on_right);
+  ASSERT_TRUE(WaitForLook(looking_right_, true, kRedrawTimeout)) << "pointer at " << on_right;
+  for (int i = 0; i < 3; ++i) {
+    const bool toRight = i % 2 == 1;
+    std::this_thread::sleep_for(kRest);
+    const std::optional<long> ms = TimeToLook(
+        toRight ? looking_right_ : looking_left_,
+        [&] { server().MovePointer(toRight ? on_right : on_left); }, kRedrawTimeout);
+    ASSERT_TRUE(ms) << "move " << i << ": the pupils never turned";
+    EXPECT_LE(*ms, 120) << "move " << i << ": after a rest the pupils took " << *ms
+                        << " ms to turn";
+  }
+}
+
 // The first device motion wakes the program, and the tick runs on that wake-up rather than a
 // period later: every move is seen well inside 120 ms, and at least one of three faster than a
 // period, which a tick waiting for the next period could never be.
+// Under Wine no raw input comes with the pointer away from the dog: the check twice a second
+// finds the move, within 600 ms.
 TEST_F(FollowTest, AfterARestADeviceMoveTurnsBothPupilsAtOnce) {
-  if (UnderWine()) GTEST_SKIP() << kWindowsDoesNotRest;
+  const long limit = UnderWine() ? kWineRecheck.count() + 100 : 120;
   std::vector<long> took;
   for (int i = 0; i < 3; ++i) {
     const bool toRight = i % 2 == 0;
@@ -384,9 +455,10 @@ TEST_F(FollowTest, AfterARestADeviceMoveTurnsBothPupilsAtOnce) {
         [&] { server().MovePointer(toRight ? right_ : left_); }, kRedrawTimeout);
     ASSERT_TRUE(ms) << "move " << i << ": the pupils never turned";
     took.push_back(*ms);
-    EXPECT_LE(*ms, 120) << "move " << i << ": after a rest the pupils took " << *ms
-                        << " ms to turn";
+    EXPECT_LE(*ms, limit) << "move " << i << ": after a rest the pupils took " << *ms
+                          << " ms to turn";
   }
+  if (UnderWine()) return;
   EXPECT_LT(*std::min_element(took.begin(), took.end()), kPeriod.count())
       << "none of three moves was followed within a period: " << took[0] << ", " << took[1] << ", "
       << took[2] << " ms";

@@ -21,6 +21,14 @@ void DesktopTest::TearDown() {
     }
   }
   while (!programs_.empty()) programs_.pop_back();
+  if (prefix_dpi_ != 96) {
+    try {
+      SetWineLogPixels(96);
+      prefix_dpi_ = 96;
+    } catch (const std::exception& error) {
+      ADD_FAILURE() << "the Wine prefix stays at " << prefix_dpi_ << " dpi: " << error.what();
+    }
+  }
   server_.reset();
 }
 
@@ -35,6 +43,10 @@ XServer& DesktopTest::server() const {
 }
 
 Program& DesktopTest::Start(Program::Options options) {
+  if (UnderWine() && desktop_.wine_dpi && *desktop_.wine_dpi != prefix_dpi_) {
+    SetWineLogPixels(*desktop_.wine_dpi);
+    prefix_dpi_ = *desktop_.wine_dpi;
+  }
   Environment environment = desktop_.environment;
   if (desktop_.scale) environment.emplace_back("OZZLEBECK_SCALE", *desktop_.scale);
   environment.insert(environment.end(), options.environment.begin(), options.environment.end());
@@ -42,6 +54,11 @@ Program& DesktopTest::Start(Program::Options options) {
   if (!options.user) options.user = desktop_.user;
   programs_.push_back(std::make_unique<Program>(server(), std::move(options)));
   return *programs_.back();
+}
+
+void DesktopTest::ChangeWineDpi(int dpi) {
+  while (!programs_.empty()) programs_.pop_back();
+  desktop_.wine_dpi = dpi;
 }
 
 Rect DesktopTest::Client(const Program& program) const {

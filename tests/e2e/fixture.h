@@ -55,6 +55,10 @@ struct Desktop {
   std::string x_resources;
   // OZZLEBECK_SCALE for every program: the X11 build's own choice of scale.
   std::optional<std::string> scale;
+  // The DPI Wine reports to the Windows build (the prefix's LogPixels), set before the first
+  // start and back to 96 after the test; nothing leaves the prefix as it is. The X11 build takes
+  // its DPI from x_resources instead.
+  std::optional<int> wine_dpi;
   // Changes to every program's environment, made before each start's own.
   Environment environment;
   // The user every program runs as, when the tests run as root (see Program::Options::user).
@@ -75,6 +79,9 @@ class DesktopTest : public testing::Test {
   // Starts the program with the desktop's scale, environment and user, and keeps it to the end
   // of the test. Throws as Program does.
   Program& Start(Program::Options options = {});
+  // Under Wine, ends every program started so far (references to them go with them) and has
+  // the next start see `dpi`, as a desktop changed to another scale between two starts.
+  void ChangeWineDpi(int dpi);
   // The program started last, and all of them in the order they started.
   Program& program() const { return *programs_.back(); }
   const std::vector<std::unique_ptr<Program>>& programs() const { return programs_; }
@@ -121,6 +128,7 @@ class DesktopTest : public testing::Test {
   Desktop desktop_;
   mutable std::unique_ptr<XServer> server_;
   std::vector<std::unique_ptr<Program>> programs_;
+  int prefix_dpi_ = 96;  // what this test has set the prefix to
 };
 
 template <typename Param>

@@ -572,22 +572,36 @@ std::vector<Window> XServer::FindViewableWindowsByClass(std::string_view part) c
   return result;
 }
 
+namespace {
+
+// Voluntary plus involuntary context switches in a /proc status file; nothing if it is gone.
+std::optional<long> SwitchesIn(const std::filesystem::path& status_path) {
+  std::ifstream status(status_path);
+  if (!status) return std::nullopt;
+  long total = 0;
+  std::string line;
+  while (std::getline(status, line)) {
+    for (const char* key : {"voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:"}) {
+      if (line.rfind(key, 0) == 0) total += std::atol(line.c_str() + std::strlen(key));
+    }
+  }
+  return total;
+}
+
+}  // namespace
+
 std::optional<long> ContextSwitches(pid_t pid) {
   std::error_code error;
   const std::filesystem::path tasks = "/proc/" + std::to_string(pid) + "/task";
   std::filesystem::directory_iterator it(tasks, error);
   if (error) return std::nullopt;
   long total = 0;
-  for (const auto& task : it) {
-    std::ifstream status(task.path() / "status");
-    std::string line;
-    while (std::getline(status, line)) {
-      for (const char* key : {"voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:"}) {
-        if (line.rfind(key, 0) == 0) total += std::atol(line.c_str() + std::strlen(key));
-      }
-    }
-  }
+  for (const auto& task : it) total += SwitchesIn(task.path() / "status").value_or(0);
   return total;
+}
+
+std::optional<long> ThreadContextSwitches(pid_t pid, pid_t tid) {
+  return SwitchesIn("/proc/" + std::to_string(pid) + "/task/" + std::to_string(tid) + "/status");
 }
 
 void XServer::MovePointer(Point to) const {
@@ -789,6 +803,38 @@ void EndWineServer(const ProgramCommand& command, const fs::path& log) {
 }
 
 }  // namespace
+
+void SetWineLogPixels(int dpi) {
+  const ProgramCommand command = ProgramCommand::FromEnvironment();
+  if (!command.RunsUnderWine()) Fail("LogPixels is Wine's: OZZ_PROGRAM runs no Wine");
+  const char* prefix = std::getenv("WINEPREFIX");
+  if (prefix == nullptr || *prefix == '\0') Fail("LogPixels needs WINEPREFIX to name the prefix");
+  if (g_wine_programs_alive != 0) Fail("LogPixels cannot change while a program runs under Wine");
+  const fs::path log = fs::temp_directory_path() / "ozz-e2e-logpixels.log";
+  ChildLaunch launch;
+  launch.argv = command.launcher;
+  for (const char* word :
+       {"reg", "add", "HKCU\\Control Panel\\Desktop", "/v", "LogPixels", "/t", "REG_DWORD", "/d"})
+    launch.argv.emplace_back(word);
+  launch.argv.push_back(std::to_string(dpi));
+  launch.argv.emplace_back("/f");
+  launch.unset_environment = {"DISPLAY"};  // reg opens no window
+  launch.output = log;
+  if (!RunChild(launch)) Fail("could not run wine reg");
+  EndWineServer(command, log);
+  // The saved registry must hold the value now: what the next wineserver will read.
+  std::ifstream file(fs::path(prefix) / "user.reg");
+  std::stringstream text;
+  text << file.rdbuf();
+  const std::string saved = text.str();
+  char value[32];
+  std::snprintf(value, sizeof value, "\"LogPixels\"=dword:%08x", static_cast<unsigned>(dpi));
+  const std::size_t section = saved.find("[Control Panel\\\\Desktop]");
+  const std::size_t found = saved.find(value, section == std::string::npos ? 0 : section);
+  const std::size_t next = saved.find("\n[", section == std::string::npos ? 0 : section);
+  if (section == std::string::npos || found == std::string::npos || found > next)
+    Fail("the prefix's registry did not take " + std::string(value));
+}
 
 Program::Program(const XServer& server, Options options)
     : server_(server), options_(std::move(options)) {

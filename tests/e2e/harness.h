@@ -271,6 +271,12 @@ struct ProgramCommand {
 // own program, as the package check does).
 bool UnderWine();
 
+// Under Wine: sets the DPI that Wine reports to the programs it starts from now on (LogPixels of
+// the prefix's HKCU\Control Panel\Desktop; 96 is Wine's own), then ends the wineserver so that
+// the registry is saved and the next program's wineserver reads the new value. Call it while no
+// program runs under Wine. Throws std::runtime_error when the prefix did not take the value.
+void SetWineLogPixels(int dpi);
+
 // How long the tests wait for what the program does; a Windows build under Wine, started cold in
 // a fresh wineserver and driven through Wine's own loops, takes several times longer.
 struct TimeLimits {
@@ -373,6 +379,8 @@ class Program {
 // (voluntary plus involuntary context switches from /proc): each one is a wake-up to come.
 // Nothing when the process is gone.
 std::optional<long> ContextSwitches(pid_t pid);
+// The same for one thread of it, `tid` (the main thread's is the process's own pid).
+std::optional<long> ThreadContextSwitches(pid_t pid, pid_t tid);
 
 // WM_CLASS as (res_name, res_class).
 std::optional<std::pair<std::string, std::string>> WmClass(Display* display, Window window);

@@ -2,7 +2,9 @@
 // resource Xft.dpi (192, 144), and the program's own variable OZZLEBECK_SCALE overrides it. The
 // window is then that many times larger, drawn at the scale (the picture drawn for it, cut to
 // its outline exactly, eyes rasterised at display pixels), while the program keeps its place in
-// the same twips of 96-dpi pixels as at 1x. Native program only: Wine scales on its own terms.
+// the same twips of 96-dpi pixels as at 1x. The Windows build, under Wine, is put on the same
+// desktops by the DPI Wine reports (the prefix's LogPixels, 24 for each quarter), and must do the
+// same: it scales itself, as Wine stretches no program.
 
 #include <cmath>
 #include <numbers>
@@ -33,9 +35,11 @@ class ScaleTest : public DesktopTestWithParam<Setup> {
   ScaleTest()
       : DesktopTestWithParam({.window_manager = GetParam().window_manager,
                               .x_resources = GetParam().x_resources,
-                              .scale = GetParam().override}) {}
+                              .scale = GetParam().override,
+                              .wine_dpi = GetParam().quarters * 24}) {}
   void SetUp() override {
-    if (UnderWine()) GTEST_SKIP() << "the Windows build is scaled by Wine, not by itself";
+    if (UnderWine() && GetParam().override)
+      GTEST_SKIP() << "the scale variable is the X11 program's own";
   }
 
   int Quarters() const { return GetParam().quarters; }
@@ -72,14 +76,29 @@ class ScaleTest : public DesktopTestWithParam<Setup> {
   // The pupil's centre relative to its eye, in 96-dpi pixels: the centroid of the pure-black
   // display pixels well inside the eye's disc. Nothing when too few are found.
   std::optional<Offset> Pupil(const Image& client, Point eye) const {
+    return Centroid(
+        eye, [&](int x, int y) { return client.Contains(x, y) && client.At(x, y) == kBlack; });
+  }
+  // Where Pupil finds a pupil drawn `lean` 96-dpi pixels from the eye's centre: the same search,
+  // over the display pixels whose centres lie within its radius (5) and half a pixel, scaled.
+  // The search leaves out the pupil's far edge, more of it at smaller scales.
+  Offset ExpectedPupil(Point eye, Offset lean) const {
+    const double px = EyeCentre(eye.x) + lean.dx * Factor();
+    const double py = EyeCentre(eye.y) + lean.dy * Factor();
+    return Centroid(eye, [&](int x,
+                             int y) { return std::hypot(x - px, y - py) <= (5 + 0.5) * Factor(); })
+        .value_or(Offset{});
+  }
+  // The centroid of the display pixels well inside the eye's disc for which `black` holds,
+  // relative to the eye's centre, in 96-dpi pixels. Nothing when too few are black.
+  std::optional<Offset> Centroid(Point eye, const std::function<bool(int, int)>& black) const {
     const double cx = EyeCentre(eye.x), cy = EyeCentre(eye.y);
     const double search = (kEyeRadius + 0.5) * Factor() - 1.5;
     double sum_x = 0, sum_y = 0;
     int count = 0;
     for (int y = static_cast<int>(cy - search); y <= static_cast<int>(cy + search) + 1; ++y) {
       for (int x = static_cast<int>(cx - search); x <= static_cast<int>(cx + search) + 1; ++x) {
-        if (!client.Contains(x, y) || std::hypot(x - cx, y - cy) > search) continue;
-        if (client.At(x, y) != kBlack) continue;
+        if (std::hypot(x - cx, y - cy) > search || !black(x, y)) continue;
         sum_x += x - cx;
         sum_y += y - cy;
         ++count;
@@ -171,7 +190,7 @@ TEST_P(ScaleTest, PupilsFollowThePointerInAllDirections) {
       const double dx = pointer.x - (client.x + EyeCentre(eye.x));
       const double dy = pointer.y - (client.y + EyeCentre(eye.y));
       const double length = std::hypot(dx, dy);
-      return Offset{2 * dx / length, 2 * dy / length};
+      return ExpectedPupil(eye, {2 * dx / length, 2 * dy / length});
     };
     auto close = [](const std::optional<Offset>& got, Offset want) {
       return got && std::abs(got->dx - want.dx) <= 0.5 && std::abs(got->dy - want.dy) <= 0.5;
@@ -198,6 +217,10 @@ TEST_P(ScaleTest, PupilsFollowThePointerInAllDirections) {
 // Top 750 and Left 1500, the twips of that pixel, as at 1x; the next start at the same scale
 // opens at the same display place, and the same file at 1x opens at (100, 50).
 TEST_P(ScaleTest, PlaceIsKeptInTwipsOfNinetySixDpiPixels) {
+  if (UnderWine() && WithWindowManager()) {
+    GTEST_SKIP() << "under Wine with a window manager a drag does not hold: Wine maps the "
+                    "window again, managed, when the first press activates it";
+  }
   Program& dog = Start();
   const Point start = FirstRunPlaceAtScale();
   ASSERT_EQ(WaitForPlace(dog, start), start);
@@ -218,6 +241,7 @@ TEST_P(ScaleTest, PlaceIsKeptInTwipsOfNinetySixDpiPixels) {
   again.Kill();
   ASSERT_TRUE(WaitForNoWindow());
   // The same file on a desktop at 1x.
+  if (UnderWine()) ChangeWineDpi(96);
   const Program& at_one = Start({.settings = *settings, .environment = {{"OZZLEBECK_SCALE", "1"}}});
   EXPECT_EQ(WaitForPlace(at_one, {100, 50}), (Point{100, 50})) << "at 1x";
   EXPECT_EQ(Client(at_one).width, kClientWidth);
@@ -227,6 +251,7 @@ TEST_P(ScaleTest, PlaceIsKeptInTwipsOfNinetySixDpiPixels) {
 INSTANTIATE_TEST_SUITE_P(
     Desktops, ScaleTest,
     ::testing::Values(Setup{"Dpi192", "Xft.dpi:\t192\n", {}, 8},
+                      Setup{"Dpi120", "Xft.dpi:\t120\n", {}, 5},
                       Setup{"Dpi144", "Xft.antialias:\t1\nXft.dpi:\t144\nXft.hinting:\t1\n", {}, 6},
                       Setup{"OverrideOverDpi120", "Xft.dpi:\t120\n", "2", 8},
                       Setup{"Dpi192Openbox", "Xft.dpi:\t192\n", {}, 8, WindowManager::kOpenbox}),
