@@ -33,6 +33,7 @@ SaveOutcome SaveIn(const std::string& exe, const std::string& config) {
   const pid_t child = fork();
   if (child == 0) {
     dup2(fds[1], STDERR_FILENO);
+    platform::posix::SetExitStatus(0);  // a failed save of an earlier test in this process
     close(fds[0]);
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     headless::Reset();
