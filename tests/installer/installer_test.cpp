@@ -154,7 +154,7 @@ TEST(Installer, InstallsForTheUserKeepsThePlaceAndUninstalls) {
   EXPECT_NEAR(std::stoul(size[1], nullptr, 16), bytes / 1024.0, 1.0);  // in KB
   EXPECT_EQ(Registry(kRunKey).find(run_entry), std::string::npos) << "sign-in start is opt-in";
 
-  XServer server;
+  XServer server({});
   const Program::Options installed{.command = ProgramCommand{{kWine}, folder / "ozzlebeck.exe"},
                                    .folder = folder};
   const Point place = FirstRunPlace(server) + Point{-187, 243};
