@@ -7,6 +7,9 @@
 // on an X server and with a program copy of its own.
 #include <signal.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "fixture.h"
 #include "reliability_support.h"
 
@@ -602,6 +605,11 @@ using TwoClicksTest = DesktopTestWithParam<ClickPair>;
 
 TEST_P(TwoClicksTest, DoubleClickOnlyWithinTheTimeAndTheDistance) {
   const ClickPair& pair = GetParam();
+  if (UnderWine() && pair.is_double &&
+      std::max(std::abs(pair.second.x), std::abs(pair.second.y)) == 2) {
+    GTEST_SKIP() << "the Windows build leaves double-clicks to the system, and Wine's double-click "
+                    "rectangle takes only clicks less than two pixels apart";
+  }
   Program& dog = Start();
   const Point place = FirstRunPlace(server());
   ASSERT_EQ(WaitForPlace(dog, place), place) << "the window did not open there";
