@@ -52,10 +52,11 @@ struct EndingCase : Named {
 };
 
 const std::string kVersionLine = std::string("ozzlebeck (Tavik's Ozzlebeck) ") + OZZ_VERSION + "\n";
+const char* const kUsage = "Usage: ozzlebeck [--help | --version]\n";
 const char* const kUnknown = "ozzlebeck: unknown option '--frobnicate'; see 'ozzlebeck --help'\n";
 
 const EndingCase kEndingCases[] = {
-    {"Help", {"--help"}, {}, 0, EndingCase::kOut, "Usage: ozzlebeck [--help | --version]\n"},
+    {"Help", {"--help"}, {}, 0, EndingCase::kOut, kUsage},
     {"Version", {"--version"}, {}, 0, EndingCase::kOut, kVersionLine.c_str()},
     {"UnknownOption", {"--frobnicate"}, {}, 2, EndingCase::kErr, kUnknown},
     {"UnknownAmongKnown", {"--help", "--frobnicate"}, {}, 2, EndingCase::kErr, kUnknown},
@@ -66,12 +67,7 @@ const EndingCase kEndingCases[] = {
      EndingCase::kErr,
      "ozzlebeck: unexpected argument 'dog'; see 'ozzlebeck --help'\n"},
     // The command line is answered before any display is needed or opened.
-    {"HelpWithoutDisplay",
-     {"--help"},
-     {.display = Setting::kUnset},
-     0,
-     EndingCase::kOut,
-     "Usage: ozzlebeck [--help | --version]\n"},
+    {"HelpWithoutDisplay", {"--help"}, {.display = Setting::kUnset}, 0, EndingCase::kOut, kUsage},
     {"VersionWithNoServer",
      {"--version"},
      {.display = Setting::kNoServer},

@@ -339,19 +339,11 @@ class FollowTest : public ProgramOnServer {
     }
   }
 
-  // The program's wake-ups in `span`.
-  std::optional<long> WakeUpsIn(Milliseconds span) {
-    const std::optional<long> before = ContextSwitches(program().pid());
-    std::this_thread::sleep_for(span);
-    const std::optional<long> after = ContextSwitches(program().pid());
-    if (!before || !after) return std::nullopt;
-    return *after - *before;
-  }
   // The wake-ups of the program's main thread and of its whole process in `span`.
   struct WakeUps {
     long main_thread, process;
   };
-  std::optional<WakeUps> MainThreadWakeUpsIn(Milliseconds span) {
+  std::optional<WakeUps> WakeUpsIn(Milliseconds span) {
     const pid_t pid = program().pid();
     const std::optional<long> thread_before = ThreadContextSwitches(pid, pid);
     const std::optional<long> before = ContextSwitches(pid);
@@ -375,9 +367,9 @@ TEST_F(FollowTest, AtRestTheProgramWakesAtMostOnceASecond) {
   std::this_thread::sleep_for(kRest);
   std::vector<long> windows;
   for (int i = 0; i < 3 && (windows.empty() || windows.back() > 10); ++i) {
-    const std::optional<long> wakeUps = WakeUpsIn(Milliseconds(10'000));
-    ASSERT_TRUE(wakeUps) << "the program is gone";
-    windows.push_back(*wakeUps);
+    const std::optional<WakeUps> wake_ups = WakeUpsIn(Milliseconds(10'000));
+    ASSERT_TRUE(wake_ups) << "the program is gone";
+    windows.push_back(wake_ups->process);
   }
   std::ostringstream seen;
   for (long n : windows) seen << " " << n;
@@ -402,7 +394,7 @@ TEST_F(FollowTest, AtRestTheWindowsBuildsMainThreadWakesAtMostAFifthAsOften) {
   std::vector<WakeUps> windows;
   for (int i = 0; i < 3 && (windows.empty() || windows.back().main_thread > kWineMainThreadWakeUps);
        ++i) {
-    const std::optional<WakeUps> wake_ups = MainThreadWakeUpsIn(Milliseconds(10'000));
+    const std::optional<WakeUps> wake_ups = WakeUpsIn(Milliseconds(10'000));
     ASSERT_TRUE(wake_ups) << "the program is gone";
     windows.push_back(*wake_ups);
   }

@@ -823,10 +823,7 @@ void SetWineLogPixels(int dpi) {
   if (!RunChild(launch)) Fail("could not run wine reg");
   EndWineServer(command, log);
   // The saved registry must hold the value now: what the next wineserver will read.
-  std::ifstream file(fs::path(prefix) / "user.reg");
-  std::stringstream text;
-  text << file.rdbuf();
-  const std::string saved = text.str();
+  const std::string saved = ReadLog(fs::path(prefix) / "user.reg");
   char value[32];
   std::snprintf(value, sizeof value, "\"LogPixels\"=dword:%08x", static_cast<unsigned>(dpi));
   const std::size_t section = saved.find("[Control Panel\\\\Desktop]");

@@ -246,6 +246,21 @@ bool InShape(const std::vector<runtime::PixelRect>& shape, int x, int y) {
   });
 }
 
+// Asserts that `shape` is made of one-row rectangles inside the display image of `form`, and
+// shows exactly the image's pixels that are not of the key colour.
+void ExpectShapeFollowsTheDisplayImage(const runtime::Form& form,
+                                       const std::vector<runtime::PixelRect>& shape) {
+  const int width = form.DisplayWidthPixels(), height = form.DisplayHeightPixels();
+  for (const runtime::PixelRect& r : shape)
+    ASSERT_TRUE(r.bottom == r.top + 1 && r.top >= 0 && r.top < height && r.left >= 0 &&
+                r.right <= width)
+        << ::testing::PrintToString(r);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      ASSERT_EQ(InShape(shape, x, y), DisplayPixel(form, x, y) != kKey)
+          << "display pixel " << x << ", " << y;
+}
+
 // The region the trimmer builds: every client pixel that differs from the key colour.
 std::vector<RECT> KeyCut(runtime::Form& form) {
   form.hWnd();
@@ -344,16 +359,7 @@ TEST_P(DisplayImageTest, CirclesAreRasterisedAtDisplayPixels) {
 // edge too.
 TEST_P(DisplayImageTest, ShapeFollowsThePictureDrawnAtTheScale) {
   const std::vector<RECT> region = KeyCut(form);
-  const std::vector<runtime::PixelRect> shape = form.DisplayShape(region);
-  const int width = form.DisplayWidthPixels(), height = form.DisplayHeightPixels();
-  for (const runtime::PixelRect& r : shape)
-    ASSERT_TRUE(r.bottom == r.top + 1 && r.top >= 0 && r.top < height && r.left >= 0 &&
-                r.right <= width)
-        << ::testing::PrintToString(r);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x)
-      ASSERT_EQ(InShape(shape, x, y), DisplayPixel(form, x, y) != kKey)
-          << "display pixel " << x << ", " << y;
+  ExpectShapeFollowsTheDisplayImage(form, form.DisplayShape(region));
 }
 
 // Away from the region's edge the region alone decides: a rectangle cut out of the middle of
@@ -436,16 +442,7 @@ TEST_P(ScaleChangeTest, DrawsTheDisplayImageAgainAtTheNewScale) {
   EXPECT_EQ(std::count(covered.begin(), covered.end(), 0), 0);
   EXPECT_EQ(form.TakeDirty(dirty), 0);
 
-  const std::vector<runtime::PixelRect> shape = form.DisplayShape(region);
-  std::vector<char> shown(covered.size());
-  for (const runtime::PixelRect& r : shape)
-    for (int x = r.left; x < r.right; ++x)
-      shown[static_cast<std::size_t>(r.top * form.DisplayWidthPixels() + x)] = 1;
-  for (int y = 0; y < form.DisplayHeightPixels(); ++y)
-    for (int x = 0; x < form.DisplayWidthPixels(); ++x)
-      ASSERT_EQ(shown[static_cast<std::size_t>(y * form.DisplayWidthPixels() + x)] != 0,
-                DisplayPixel(form, x, y) != kKey)
-          << "display pixel " << x << ", " << y;
+  ExpectShapeFollowsTheDisplayImage(form, form.DisplayShape(region));
 }
 
 // The watcher whose window changes scale while it runs: the woken loop draws the eyes again at

@@ -70,13 +70,17 @@ class SettingsPlaceTest : public HeadlessTest {
     chmod(program_.c_str(), programFolderMode);
   }
 
-  // The names start-up chooses, in a child with XDG_CONFIG_HOME `xdg` (nullptr: unset).
-  std::optional<std::string> Names(const char* xdg) {
-    return RunInChild([&] {
-      xdg != nullptr ? setenv("XDG_CONFIG_HOME", xdg, 1) : unsetenv("XDG_CONFIG_HOME");
-      setenv("HOME", home_.c_str(), 1);
-      return NamesFor(exe_);
-    });
+  // The names start-up chooses, in a child with XDG_CONFIG_HOME `xdg` (nullptr: unset) that
+  // runs as the user the tests run as when `keepUser` (see RunInChild).
+  std::optional<std::string> Names(const char* xdg, bool keepUser = false,
+                                   bool systemInstall = false) {
+    return RunInChild(
+        [&] {
+          xdg != nullptr ? setenv("XDG_CONFIG_HOME", xdg, 1) : unsetenv("XDG_CONFIG_HOME");
+          setenv("HOME", home_.c_str(), 1);
+          return NamesFor(exe_, systemInstall);
+        },
+        keepUser);
   }
 
   // SaveAndReadBack in a child whose XDG_CONFIG_HOME is the test's config folder.
@@ -199,13 +203,7 @@ TEST_F(SettingsPlaceTest, ASystemInstallWritesOnlyTheUsersOwnFileEvenWhereItCoul
     if (!asUser && geteuid() != 0) continue;
     const char* who = asUser ? "as a user" : "as root";
     fs::remove_all(config_ / "ozzlebeck");
-    const std::optional<std::string> names = RunInChild(
-        [&] {
-          setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
-          return NamesFor(exe_, true);
-        },
-        !asUser);
-    EXPECT_EQ(names, Own() + "|" + Beside()) << who;
+    EXPECT_EQ(Names(config_.c_str(), !asUser, true), Own() + "|" + Beside()) << who;
     EXPECT_EQ(SavedAndReadBack(!asUser, true), "1500,3000|765,1515") << who;
     EXPECT_EQ(ReadFile(Beside()), shipped) << who;
     EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n") << who;

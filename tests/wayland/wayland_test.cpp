@@ -116,14 +116,8 @@ class Toy {
   }
   ~Toy() { Kill(SIGKILL); }
   pid_t pid() const { return pid_; }
-  std::string Stderr() const {
-    std::ifstream in(folder_ / "stderr");
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
-  std::string Settings() const {
-    std::ifstream in(folder_ / "ozzlebeck.ini");
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
+  std::string Stderr() const { return e2e::ReadFile(folder_ / "stderr").value_or(""); }
+  std::string Settings() const { return e2e::ReadFile(folder_ / "ozzlebeck.ini").value_or(""); }
 
  private:
   fs::path folder_;
@@ -150,29 +144,19 @@ class WaylandTest : public ::testing::Test {
     window_ = 0;
     for (Window w : FindByClass(DefaultRootWindow(display_))) window_ = w;
     if (window_ == 0) return false;
-    XWindowAttributes a{};
-    Window child;
-    XGetWindowAttributes(display_, window_, &a);
-    XTranslateCoordinates(display_, window_, DefaultRootWindow(display_), 0, 0, &place_.x,
-                          &place_.y, &child);
-    return a.map_state == IsViewable;
+    if (const std::optional<e2e::Rect> client = e2e::RootRect(display_, window_))
+      place_ = {client->x, client->y};
+    return e2e::IsWindowViewable(display_, window_);
   }
+  // The windows below `parent`, at any depth, whose WM_CLASS name holds "ozzlebeck".
   std::vector<Window> FindByClass(Window parent) {
     std::vector<Window> found;
-    Window root, up, *children = nullptr;
-    unsigned count = 0;
-    if (!XQueryTree(display_, parent, &root, &up, &children, &count)) return found;
-    for (unsigned i = 0; i < count; ++i) {
-      XClassHint hint{};
-      if (XGetClassHint(display_, children[i], &hint)) {
-        if (std::string(hint.res_name).find("ozzlebeck") != std::string::npos)
-          found.push_back(children[i]);
-        XFree(hint.res_name);
-        XFree(hint.res_class);
-      }
-      for (Window w : FindByClass(children[i])) found.push_back(w);
+    for (Window child : e2e::Children(display_, parent)) {
+      const auto wm_class = e2e::WmClass(display_, child);
+      if (wm_class && wm_class->first.find("ozzlebeck") != std::string::npos)
+        found.push_back(child);
+      for (Window w : FindByClass(child)) found.push_back(w);
     }
-    if (children != nullptr) XFree(children);
     return found;
   }
   void StartAndFind(Toy& toy) {
