@@ -260,7 +260,9 @@ set(CPACK_RPM_PACKAGE_GROUP "Amusements/Games")
 set(CPACK_RPM_PACKAGE_URL "${OZZ_HOMEPAGE}")
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${OZZ_DESCRIPTION}")
 set(CPACK_RPM_CHANGELOG_FILE ${PROJECT_BINARY_DIR}/system/rpm/changelog)
-set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${OZZ_MAINTAINER}")
+# The D-Bus library, loaded with dlopen on Wayland desktops only, is a weak dependency, as in
+# the .deb; CPack has no variable for the Recommends tag, so it joins the spec's preamble here.
+set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${OZZ_MAINTAINER}\nRecommends: libdbus-1.so.3()(64bit)")
 set(CPACK_RPM_USER_FILELIST "%license /usr/share/licenses/ozzlebeck/LICENSE"
                             "%doc /usr/share/doc/ozzlebeck/README.md")
 set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION ${OZZ_RPM_SHARED_FOLDERS})
