@@ -261,7 +261,8 @@ set(CPACK_RPM_PACKAGE_URL "${OZZ_HOMEPAGE}")
 set(CPACK_RPM_PACKAGE_DESCRIPTION "${OZZ_DESCRIPTION}")
 set(CPACK_RPM_CHANGELOG_FILE ${PROJECT_BINARY_DIR}/system/rpm/changelog)
 # The D-Bus library, loaded with dlopen on Wayland desktops only, is a weak dependency, as in
-# the .deb; CPack has no variable for the Recommends tag, so it joins the spec's preamble here.
+# the .deb. CPack has no variable for an RPM's Recommends tag; the extra definitions below are
+# written among the package's header tags, so the tag goes in with them.
 set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${OZZ_MAINTAINER}\nRecommends: libdbus-1.so.3()(64bit)")
 set(CPACK_RPM_USER_FILELIST "%license /usr/share/licenses/ozzlebeck/LICENSE"
                             "%doc /usr/share/doc/ozzlebeck/README.md")

@@ -203,7 +203,9 @@ TEST_F(SettingsPlaceTest, ASystemInstallWritesOnlyTheUsersOwnFileEvenWhereItCoul
     if (!asUser && geteuid() != 0) continue;
     const char* who = asUser ? "as a user" : "as root";
     fs::remove_all(config_ / "ozzlebeck");
-    EXPECT_EQ(Names(config_.c_str(), !asUser, true), Own() + "|" + Beside()) << who;
+    EXPECT_EQ(Names(config_.c_str(), /*keepUser=*/!asUser, /*systemInstall=*/true),
+              Own() + "|" + Beside())
+        << who;
     EXPECT_EQ(SavedAndReadBack(!asUser, true), "1500,3000|765,1515") << who;
     EXPECT_EQ(ReadFile(Beside()), shipped) << who;
     EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n") << who;
