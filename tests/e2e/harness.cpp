@@ -553,17 +553,7 @@ std::string XServer::Log() const {
 }
 
 std::vector<Window> XServer::FindWindowsByClass(std::string_view part) const {
-  std::vector<Window> all;
-  CollectWindows(display_, root(), all);
-  std::vector<Window> result;
-  for (Window window : all) {
-    const auto wm_class = WmClass(display_, window);
-    if (wm_class && (wm_class->first.find(part) != std::string::npos ||
-                     wm_class->second.find(part) != std::string::npos)) {
-      result.push_back(window);
-    }
-  }
-  return result;
+  return e2e::FindWindowsByClass(display_, part);
 }
 
 std::vector<Window> XServer::FindViewableWindowsByClass(std::string_view part) const {
@@ -659,28 +649,7 @@ void XServer::DoubleClick(unsigned button, Milliseconds gap) const {
   Click(button);
 }
 
-// Off-screen parts of `area` read as black.
-Image XServer::Capture(const Rect& area) const {
-  Image image(std::max(area.width, 0), std::max(area.height, 0));
-  const int left = std::max(area.x, 0);
-  const int top = std::max(area.y, 0);
-  const int right = std::min(area.x + area.width, options_.width);
-  const int bottom = std::min(area.y + area.height, options_.height);
-  if (right <= left || bottom <= top) return image;
-  XImage* shot = XGetImage(display_, root(), left, top, static_cast<unsigned>(right - left),
-                           static_cast<unsigned>(bottom - top), AllPlanes, ZPixmap);
-  if (shot == nullptr) Fail("XGetImage failed on " + name_);
-  for (int y = top; y < bottom; ++y) {
-    for (int x = left; x < right; ++x) {
-      const unsigned long pixel = XGetPixel(shot, x - left, y - top);
-      image.Set(x - area.x, y - area.y,
-                Rgb{Channel(pixel, shot->red_mask), Channel(pixel, shot->green_mask),
-                    Channel(pixel, shot->blue_mask)});
-    }
-  }
-  XDestroyImage(shot);
-  return image;
-}
+Image XServer::Capture(const Rect& area) const { return e2e::Capture(display_, area); }
 
 Rgb XServer::PixelAt(Point at) const { return Capture({at.x, at.y, 1, 1}).At(0, 0); }
 
@@ -1071,6 +1040,45 @@ std::vector<Point> PlainWindow::TakeButtonPresses() const {
 }
 
 // ---- Free functions -------------------------------------------------------------------------
+
+std::vector<Window> FindWindowsByClass(Display* display, std::string_view part) {
+  std::vector<Window> all;
+  CollectWindows(display, DefaultRootWindow(display), all);
+  std::vector<Window> result;
+  for (Window window : all) {
+    const auto wm_class = WmClass(display, window);
+    if (wm_class && (wm_class->first.find(part) != std::string::npos ||
+                     wm_class->second.find(part) != std::string::npos)) {
+      result.push_back(window);
+    }
+  }
+  return result;
+}
+
+// Off-screen parts of `area` read as black.
+Image Capture(Display* display, const Rect& area) {
+  Image image(std::max(area.width, 0), std::max(area.height, 0));
+  const int screen = DefaultScreen(display);
+  const int left = std::max(area.x, 0);
+  const int top = std::max(area.y, 0);
+  const int right = std::min(area.x + area.width, DisplayWidth(display, screen));
+  const int bottom = std::min(area.y + area.height, DisplayHeight(display, screen));
+  if (right <= left || bottom <= top) return image;
+  XImage* shot =
+      XGetImage(display, DefaultRootWindow(display), left, top, static_cast<unsigned>(right - left),
+                static_cast<unsigned>(bottom - top), AllPlanes, ZPixmap);
+  if (shot == nullptr) Fail(std::string("XGetImage failed on ") + DisplayString(display));
+  for (int y = top; y < bottom; ++y) {
+    for (int x = left; x < right; ++x) {
+      const unsigned long pixel = XGetPixel(shot, x - left, y - top);
+      image.Set(x - area.x, y - area.y,
+                Rgb{Channel(pixel, shot->red_mask), Channel(pixel, shot->green_mask),
+                    Channel(pixel, shot->blue_mask)});
+    }
+  }
+  XDestroyImage(shot);
+  return image;
+}
 
 std::optional<std::pair<std::string, std::string>> WmClass(Display* display, Window window) {
   XErrorTrap trap(display);

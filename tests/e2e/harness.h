@@ -161,7 +161,7 @@ class XServer {
   // The server's and the window manager's own output, for failure messages.
   std::string Log() const;
 
-  // Windows (at any depth) whose WM_CLASS name or class contains `part`, in stacking order.
+  // FindWindowsByClass on this server.
   std::vector<Window> FindWindowsByClass(std::string_view part) const;
   // Only those of them that are mapped and viewable.
   std::vector<Window> FindViewableWindowsByClass(std::string_view part) const;
@@ -184,7 +184,7 @@ class XServer {
   // Two clicks `gap` apart, well inside any double-click time.
   void DoubleClick(unsigned button = 1, Milliseconds gap = Milliseconds(80)) const;
 
-  // Pixels of the root window (what is on the screen) inside `area`, clipped to the screen.
+  // Capture on this server.
   Image Capture(const Rect& area) const;
   Rgb PixelAt(Point at) const;
 
@@ -381,6 +381,11 @@ class Program {
 std::optional<long> ContextSwitches(pid_t pid);
 // The same for one thread of it, `tid` (the main thread's is the process's own pid).
 std::optional<long> ThreadContextSwitches(pid_t pid, pid_t tid);
+
+// Windows (at any depth) whose WM_CLASS name or class contains `part`, in stacking order.
+std::vector<Window> FindWindowsByClass(Display* display, std::string_view part);
+// Pixels of the root window (what is on the screen) inside `area`, clipped to the screen.
+Image Capture(Display* display, const Rect& area);
 
 // WM_CLASS as (res_name, res_class).
 std::optional<std::pair<std::string, std::string>> WmClass(Display* display, Window window);
