@@ -257,6 +257,19 @@ bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
   });
 }
 
+// XQueryTree: the window's parent, None when the query fails, and its children into `children`
+// unless that is null.
+Window QueryTree(Display* display, Window window, std::vector<Window>* children) {
+  XErrorTrap trap(display);
+  Window root = None, parent = None;
+  Window* list = nullptr;
+  unsigned count = 0;
+  if (XQueryTree(display, window, &root, &parent, &list, &count) == 0) parent = None;
+  if (children != nullptr && list != nullptr) children->assign(list, list + count);
+  if (list != nullptr) XFree(list);
+  return parent;
+}
+
 void CollectWindows(Display* display, Window window, std::vector<Window>& out) {
   out.push_back(window);
   for (Window child : Children(display, window)) CollectWindows(display, child, out);
@@ -505,14 +518,8 @@ bool XServer::WindowManagerManagesWindows() const {
     XSync(display_, False);
     const bool framed = WaitUntil(
         [&] {
-          Window root_return = None, parent = None;
-          Window* children = nullptr;
-          unsigned count = 0;
-          if (XQueryTree(display_, probe, &root_return, &parent, &children, &count) == 0) {
-            return false;
-          }
-          if (children != nullptr) XFree(children);
-          return parent != root() && IsWindowViewable(display_, probe);
+          const Window parent = Parent(display_, probe);
+          return parent != None && parent != root() && IsWindowViewable(display_, probe);
         },
         Milliseconds(1000), Milliseconds(10));
     XDestroyWindow(display_, probe);
@@ -1112,17 +1119,12 @@ std::optional<Rect> RootRect(Display* display, Window window) {
 }
 
 std::vector<Window> Children(Display* display, Window window) {
-  XErrorTrap trap(display);
-  Window root = None, parent = None;
-  Window* children = nullptr;
-  unsigned count = 0;
-  std::vector<Window> result;
-  if (XQueryTree(display, window, &root, &parent, &children, &count) != 0 && children != nullptr) {
-    result.assign(children, children + count);
-  }
-  if (children != nullptr) XFree(children);
-  return result;
+  std::vector<Window> children;
+  QueryTree(display, window, &children);
+  return children;
 }
+
+Window Parent(Display* display, Window window) { return QueryTree(display, window, nullptr); }
 
 std::vector<std::string> AtomListProperty(Display* display, Window window, const char* property) {
   std::vector<std::string> names;

@@ -393,6 +393,8 @@ bool IsWindowViewable(Display* display, Window window);
 // The window's own area (inside any border) in root coordinates.
 std::optional<Rect> RootRect(Display* display, Window window);
 std::vector<Window> Children(Display* display, Window window);
+// The window's parent; None when it has none or is gone.
+Window Parent(Display* display, Window window);
 
 // A property holding atoms (e.g. _NET_WM_STATE), as atom names; empty if missing.
 std::vector<std::string> AtomListProperty(Display* display, Window window, const char* property);
