@@ -19,6 +19,11 @@ constexpr Milliseconds kRedrawTimeout{2000};
 constexpr Milliseconds kFirstPaintTimeout{10'000};
 constexpr int kPictureSamples = 200;
 
+// Whether a capture of the client area is of all of it: a window of the client's size is there.
+bool Whole(const Image& shown) {
+  return shown.width() == kClientWidth && shown.height() == kClientHeight;
+}
+
 // One start of the program on a desktop of its own, with or without a window manager.
 class ProgramOnServer : public DesktopTest {
  protected:
@@ -62,18 +67,12 @@ TEST_P(WatcherWindowTest, ShowsThePicture) {
   for (int i = 0; i < kPictureSamples; ++i)
     samples.push_back(face[i * face.size() / kPictureSamples]);
 
-  Image shown;
-  auto mismatches = [&] { return Mismatches(shown, picture, samples); };
-  e2e::WaitUntil(
-      [&] {
-        shown = CaptureClient();
-        return shown.width() == kClientWidth && shown.height() == kClientHeight &&
-               mismatches().empty();
-      },
+  const Image shown = WaitForCapture(
+      [&](const Image& i) { return Whole(i) && Mismatches(i, picture, samples).empty(); },
       kFirstPaintTimeout, Milliseconds(100));
   ASSERT_EQ(shown.width(), kClientWidth);
   ASSERT_EQ(shown.height(), kClientHeight);
-  const std::vector<Point> wrong = mismatches();
+  const std::vector<Point> wrong = Mismatches(shown, picture, samples);
   std::ostringstream details;
   for (std::size_t i = 0; i < wrong.size() && i < 10; ++i) {
     const Point p = wrong[i];
@@ -87,8 +86,7 @@ TEST_P(WatcherWindowTest, ShowsThePicture) {
 
 // Inside each eye every pixel is the bluish-white of the eye or the black of the pupil.
 TEST_P(WatcherWindowTest, PaintsTwoEyesWithPupils) {
-  Image shown;
-  auto stray_pixels = [&](Point eye) {
+  auto stray_pixels = [](const Image& shown, Point eye) {
     int stray = 0;
     for (int y = eye.y - kEyeRadius; y <= eye.y + kEyeRadius; ++y) {
       for (int x = eye.x - kEyeRadius; x <= eye.x + kEyeRadius; ++x) {
@@ -100,19 +98,16 @@ TEST_P(WatcherWindowTest, PaintsTwoEyesWithPupils) {
     }
     return stray;
   };
-  auto eyes_complete = [&] {
-    return stray_pixels(kLeftEye) == 0 && stray_pixels(kRightEye) == 0 &&
-           PupilOffset(shown, kLeftEye) && PupilOffset(shown, kRightEye);
-  };
-  e2e::WaitUntil(
-      [&] {
-        shown = CaptureClient();
-        return shown.width() == kClientWidth && shown.height() == kClientHeight && eyes_complete();
+  const Image shown = WaitForCapture(
+      [&](const Image& i) {
+        return Whole(i) && stray_pixels(i, kLeftEye) == 0 && stray_pixels(i, kRightEye) == 0 &&
+               PupilOffset(i, kLeftEye) && PupilOffset(i, kRightEye);
       },
-      kFirstPaintTimeout, Milliseconds(50));
+      kFirstPaintTimeout);
   ASSERT_EQ(shown.width(), kClientWidth);
-  EXPECT_EQ(stray_pixels(kLeftEye), 0) << "left eye: pixels neither " << kEyeColour << " nor black";
-  EXPECT_EQ(stray_pixels(kRightEye), 0)
+  EXPECT_EQ(stray_pixels(shown, kLeftEye), 0)
+      << "left eye: pixels neither " << kEyeColour << " nor black";
+  EXPECT_EQ(stray_pixels(shown, kRightEye), 0)
       << "right eye: pixels neither " << kEyeColour << " nor black";
   EXPECT_TRUE(PupilOffset(shown, kLeftEye).has_value()) << "no pupil in the left eye";
   EXPECT_TRUE(PupilOffset(shown, kRightEye).has_value()) << "no pupil in the right eye";

@@ -95,6 +95,10 @@ class DesktopTest : public testing::Test {
   Point OnScreen(Point client_point) const;
   // What the screen shows of the client area of the program started last.
   Image CaptureClient() const { return server().Capture(Client()); }
+  // Captures the client area every `interval` until `wanted` holds for a capture (up to
+  // `timeout`); returns the last capture.
+  Image WaitForCapture(const std::function<bool(const Image&)>& wanted, Milliseconds timeout,
+                       Milliseconds interval = Milliseconds(50)) const;
   // Finds its pupils in captures until they are as `wanted` (up to `timeout`); returns the last.
   Pupils WaitForPupils(const std::function<bool(const Pupils&)>& wanted,
                        Milliseconds timeout) const;
