@@ -149,6 +149,15 @@ testing::AssertionResult EndsWithStatusZero(Program& program,
 // Success when a settings file's text holds `place` (96-dpi pixels) as its Top and Left in twips.
 testing::AssertionResult StoredPlaceIs(const std::optional<std::string>& settings, Point place);
 
+// Why a drag cannot be tested under Wine with a window manager (known Wine behaviours).
+inline constexpr const char* kWineDragUnderWindowManager =
+    "under Wine with a window manager a drag does not hold: Wine maps the popup without a "
+    "caption unmanaged (override-redirect), and when the first press activates it Wine unmaps "
+    "it and maps it again as a managed window in the middle of the press, after which it stops "
+    "following the pointer (seen: it stopped after the first step, at (864, 22) instead of "
+    "(694, 150)); Wine also reports the window's old place through GetWindowRect until a drag "
+    "ends";
+
 // Both window managers a suite runs under: none, and openbox.
 inline auto BothWindowManagers() {
   return testing::Values(WindowManager::kNone, WindowManager::kOpenbox);

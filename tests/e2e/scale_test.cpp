@@ -217,10 +217,7 @@ TEST_P(ScaleTest, PupilsFollowThePointerInAllDirections) {
 // Top 750 and Left 1500, the twips of that pixel, as at 1x; the next start at the same scale
 // opens at the same display place, and the same file at 1x opens at (100, 50).
 TEST_P(ScaleTest, PlaceIsKeptInTwipsOfNinetySixDpiPixels) {
-  if (UnderWine() && WithWindowManager()) {
-    GTEST_SKIP() << "under Wine with a window manager a drag does not hold: Wine maps the "
-                    "window again, managed, when the first press activates it";
-  }
+  if (UnderWine() && WithWindowManager()) GTEST_SKIP() << kWineDragUnderWindowManager;
   Program& dog = Start();
   const Point start = FirstRunPlaceAtScale();
   ASSERT_EQ(WaitForPlace(dog, start), start);

@@ -24,15 +24,6 @@ constexpr Rgb kCoverColour{0xD0, 0x30, 0xC8};
 // A drag moves the window only once the pointer has travelled this far with the button held.
 constexpr int kDragThreshold = 4;
 
-// Why a drag cannot be tested under Wine with a window manager (known Wine behaviours).
-constexpr const char* kWineDragUnderWindowManager =
-    "under Wine with a window manager a drag does not hold: Wine maps the popup without a "
-    "caption unmanaged (override-redirect), and when the first press activates it Wine unmaps "
-    "it and maps it again as a managed window in the middle of the press, after which it stops "
-    "following the pointer (seen: it stopped after the first step, at (864, 22) instead of "
-    "(694, 150)); Wine also reports the window's old place through GetWindowRect until a drag "
-    "ends";
-
 // A full lean shifts a pupil by 2 px; rounding and the search radius take up to a pixel of it.
 bool LeansRight(const std::optional<Offset>& o) { return o && o->dx >= 1.0; }
 // Both pupils look at the grip, above and between them.
