@@ -148,6 +148,14 @@ Point DesktopTest::DragTo(const Program& program, Point grip, Point target, bool
   return WaitForPlace(program, target);
 }
 
+void DesktopTest::DragAndDoubleClick(Program& program, Point grip, Point target) const {
+  ASSERT_EQ(DragTo(program, grip, target), target) << "three drags did not bring it there";
+  ASSERT_TRUE(PointerIsFree()) << "the pointer stays grabbed after the drag";
+  server().DoubleClick();
+  ASSERT_TRUE(EndsWithStatusZero(program))
+      << "after a double-click at " << server().PointerPosition();
+}
+
 bool DesktopTest::PointerIsFree() const {
   Display* display = server().display();
   const int result = XGrabPointer(display, server().root(), False, 0, GrabModeAsync, GrabModeAsync,

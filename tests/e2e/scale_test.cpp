@@ -223,11 +223,7 @@ TEST_P(ScaleTest, PlaceIsKeptInTwipsOfNinetySixDpiPixels) {
   ASSERT_EQ(WaitForPlace(dog, start), start);
   const Point target{Display(100), Display(50)};  // (200, 100) at 2x
   const Point grip{Display(57), Display(40)};     // the forehead
-  ASSERT_EQ(DragTo(dog, grip, target), target) << "the drag did not bring the window there";
-  ASSERT_TRUE(PointerIsFree()) << "the pointer stays grabbed after the drag";
-
-  server().DoubleClick();
-  ASSERT_TRUE(EndsWithStatusZero(dog)) << "after a double-click";
+  ASSERT_NO_FATAL_FAILURE(DragAndDoubleClick(dog, grip, target));
   const std::optional<std::string> settings = dog.ReadSettings();
   ASSERT_TRUE(StoredPlaceIs(settings, {100, 50}));
   ASSERT_TRUE(WaitForNoWindow());

@@ -374,8 +374,7 @@ TEST_P(DogWindowTest, DoubleClickStoresThePlaceAndTheNextStartOpensThere) {
   if (UnderWine() && WithWindowManager()) GTEST_SKIP() << kWineDragUnderWindowManager;
   ASSERT_NO_FATAL_FAILURE(StartProgram());
   const Point target{100, 50};
-  ASSERT_EQ(DragTo(program(), kGrip, target), target) << "the drag did not bring it there";
-  ASSERT_NO_FATAL_FAILURE(DoubleClickToQuit());
+  ASSERT_NO_FATAL_FAILURE(DragAndDoubleClick(program(), kGrip, target));
 
   const std::optional<std::string> settings = program().ReadSettings();
   EXPECT_TRUE(StoredPlaceIs(settings, target)) << "in " << program().SettingsPath();
