@@ -66,6 +66,25 @@ class DogWindow : public DesktopTest {
     return picture_;
   }
 
+  // Runs `meanwhile` while the program is held up (SIGSTOP, as a loaded machine holds a program
+  // up), then syncs, so that its requests reach the server before the program goes on (SIGCONT).
+  testing::AssertionResult WhileHeldUp(const std::function<void()>& meanwhile) const {
+    const pid_t pid = program().pid();
+    auto stopped = [&] {
+      const std::optional<reliability::ProcessStat> stat = reliability::ReadStat(pid);
+      return stat && stat->state == 'T';
+    };
+    const bool held =
+        kill(pid, SIGSTOP) == 0 && e2e::WaitUntil(stopped, Milliseconds(3000), Milliseconds(5));
+    if (held) {
+      meanwhile();
+      XSync(server().display(), False);
+    }
+    kill(pid, SIGCONT);
+    if (!held) return testing::AssertionFailure() << "the program did not stop";
+    return testing::AssertionSuccess();
+  }
+
  private:
   Image picture_;
 };
@@ -404,29 +423,6 @@ TEST_P(DogWindowTest, DoubleClickRightAfterStartStoresThePlaceItOpenedAt) {
   EXPECT_EQ(WaitForPlace(next, place), place) << "settings file:\n" << *settings;
 }
 
-// Stops a process with SIGSTOP for its lifetime, as a loaded machine holds a program up, and
-// lets it go on with SIGCONT.
-class HeldUp {
- public:
-  explicit HeldUp(pid_t pid) : pid_(pid) {
-    if (kill(pid_, SIGSTOP) != 0) return;
-    stopped_ = e2e::WaitUntil(
-        [&] {
-          const std::optional<reliability::ProcessStat> stat = reliability::ReadStat(pid_);
-          return stat && stat->state == 'T';
-        },
-        Milliseconds(3000), Milliseconds(5));
-  }
-  ~HeldUp() { kill(pid_, SIGCONT); }
-  HeldUp(const HeldUp&) = delete;
-  HeldUp& operator=(const HeldUp&) = delete;
-  bool stopped() const { return stopped_; }
-
- private:
-  pid_t pid_;
-  bool stopped_ = false;
-};
-
 // The program is held up from just before the button comes up at the end of a drag until the
 // user has double-clicked: the release and the clicks wait for it together. A double-click on
 // the face still ends it with status 0 and stores the place the drag left it at; the same
@@ -458,14 +454,11 @@ TEST_P(HeldDoubleClickTest, DoubleClickWhileTheEndOfADragWaitsCounts) {
   ASSERT_EQ(Client().width, kClientWidth * c.scale) << "not at the scale";
   ASSERT_EQ(DragTo(program(), scaled(kGrip), target, /*hold=*/true), target)
       << "the drag did not bring the window there";
-  {
-    HeldUp held(program().pid());
-    ASSERT_TRUE(held.stopped()) << "the program did not stop";
+  ASSERT_TRUE(WhileHeldUp([&] {
     server().ReleaseButton();
     server().MovePointer(OnScreen(scaled(c.click)));
     server().DoubleClick();
-    XSync(server().display(), False);
-  }
+  }));
 
   if (c.on_the_face) {
     ASSERT_TRUE(EndsWithStatusZero(program())) << "after it went on";
@@ -501,14 +494,11 @@ TEST_P(DogWindowTest, DragWhoseTravelAndReleaseArriveTogetherMovesTheWindow) {
   ASSERT_NO_FATAL_FAILURE(StartProgram());
   const Point start = Place();
   const Point travel{37, 23};
-  {
-    server().PressButtonAt(OnScreen(kGrip));
-    HeldUp held(program().pid());
-    ASSERT_TRUE(held.stopped()) << "the program did not stop";
+  server().PressButtonAt(OnScreen(kGrip));
+  ASSERT_TRUE(WhileHeldUp([&] {
     server().MovePointerSmoothly(server().PointerPosition() + travel, 3, Milliseconds(5));
     server().ReleaseButton();
-    XSync(server().display(), False);
-  }
+  }));
 
   EXPECT_EQ(WaitForPlace(start + travel), start + travel)
       << "pressed at " << start + kGrip << ", released at " << server().PointerPosition();
@@ -529,13 +519,10 @@ TEST_P(DogWindowTest, MotionsQueuedDuringADragLeaveTheWindowAtTheNewest) {
   ASSERT_EQ(WaitForPlace(start + first), start + first) << "the window did not follow";
   const Point held_at = server().PointerPosition();
   const Point newest{-38, 21};
-  {
-    HeldUp held(program().pid());
-    ASSERT_TRUE(held.stopped()) << "the program did not stop";
+  ASSERT_TRUE(WhileHeldUp([&] {
     for (const Point step : {Point{-11, 9}, Point{-29, 20}, newest})
       server().MovePointer(held_at + step);
-    XSync(server().display(), False);
-  }
+  }));
   EXPECT_EQ(WaitForPlace(start + first + newest), start + first + newest)
       << "with the button still down";
   server().ReleaseButton();
@@ -591,7 +578,7 @@ const ClickPair kClickPairs[] = {
     {"ThreePixelsApartDown", Milliseconds(60), {0, 3}, false},
 };
 
-using TwoClicksTest = DesktopTestWithParam<ClickPair>;
+class TwoClicksTest : public DogWindow, public testing::WithParamInterface<ClickPair> {};
 
 TEST_P(TwoClicksTest, DoubleClickOnlyWithinTheTimeAndTheDistance) {
   const ClickPair& pair = GetParam();
@@ -600,11 +587,10 @@ TEST_P(TwoClicksTest, DoubleClickOnlyWithinTheTimeAndTheDistance) {
     GTEST_SKIP() << "the Windows build leaves double-clicks to the system, and Wine's double-click "
                     "rectangle takes only clicks less than two pixels apart";
   }
-  Program& dog = Start();
-  const Point place = FirstRunPlace(server());
-  ASSERT_EQ(WaitForPlace(dog, place), place) << "the window did not open there";
+  ASSERT_NO_FATAL_FAILURE(StartProgram());
+  Program& dog = program();
 
-  const Point first = place + kGrip;
+  const Point first = FirstRunPlace(server()) + kGrip;
   server().MovePointer(first);
   const auto pressed = std::chrono::steady_clock::now();
   server().Click();
