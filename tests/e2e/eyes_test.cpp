@@ -175,15 +175,22 @@ class PupilTest : public ProgramOnServer,
     return WaitForPupils(settled, kRedrawTimeout);
   }
 
-  // Where each pupil rests with the pointer on its eye's centre, as rasterised by the program.
-  std::optional<Offset> Centred(Point eye, bool left) {
+  // Puts the pointer on an eye's centre and gives, in `rest`, where that eye's pupil rests, as
+  // rasterised by the program: it must sit in the middle.
+  testing::AssertionResult Centred(Point eye, bool left, std::optional<Offset>& rest) {
     const Rect client = Client();
-    auto centred = [&](const Pupils& p) {
-      const std::optional<Offset>& o = left ? p.left : p.right;
+    const Point at{client.x + eye.x, client.y + eye.y};
+    auto centred = [&](const std::optional<Offset>& o) {
       return o && kLevel.Holds(o->dx) && kLevel.Holds(o->dy);
     };
-    const Pupils pupils = PointAndWait({client.x + eye.x, client.y + eye.y}, centred);
-    return left ? pupils.left : pupils.right;
+    const Pupils pupils =
+        PointAndWait(at, [&](const Pupils& p) { return centred(left ? p.left : p.right); });
+    rest = left ? pupils.left : pupils.right;
+    if (centred(rest)) return testing::AssertionSuccess();
+    return testing::AssertionFailure()
+           << "with the pointer on the " << (left ? "left" : "right") << " eye's centre " << at
+           << " (client area " << client << ") its pupil should sit in the middle; it is off by "
+           << rest;
   }
 };
 
@@ -196,17 +203,9 @@ Offset Relative(const Offset& offset, const Offset& rest) {
 TEST_P(PupilTest, LeanTowardsThePointer) {
   const CursorCase& cursor = std::get<1>(GetParam());
 
-  const Rect client = Client();
-  const std::optional<Offset> left_rest = Centred(kLeftEye, true);
-  ASSERT_TRUE(left_rest && kLevel.Holds(left_rest->dx) && kLevel.Holds(left_rest->dy))
-      << "with the pointer on the left eye's centre "
-      << Point{client.x + kLeftEye.x, client.y + kLeftEye.y} << " (client area " << client
-      << ") the left pupil should sit in the middle; it is off by " << left_rest;
-  const std::optional<Offset> right_rest = Centred(kRightEye, false);
-  ASSERT_TRUE(right_rest && kLevel.Holds(right_rest->dx) && kLevel.Holds(right_rest->dy))
-      << "with the pointer on the right eye's centre "
-      << Point{client.x + kRightEye.x, client.y + kRightEye.y} << " (client area " << client
-      << ") the right pupil should sit in the middle; it is off by " << right_rest;
+  std::optional<Offset> left_rest, right_rest;
+  ASSERT_TRUE(Centred(kLeftEye, true, left_rest));
+  ASSERT_TRUE(Centred(kRightEye, false, right_rest));
 
   auto relative = [&](const Pupils& p) {
     return Pupils{p.left ? std::optional(Relative(*p.left, *left_rest)) : std::nullopt,
