@@ -601,10 +601,7 @@ std::optional<long> ThreadContextSwitches(pid_t pid, pid_t tid) {
   return SwitchesIn("/proc/" + std::to_string(pid) + "/task/" + std::to_string(tid) + "/status");
 }
 
-void XServer::MovePointer(Point to) const {
-  XTestFakeMotionEvent(display_, DefaultScreen(display_), to.x, to.y, CurrentTime);
-  XSync(display_, False);
-}
+void XServer::MovePointer(Point to) const { e2e::MovePointer(display_, to); }
 
 void XServer::WarpPointer(Point to) const {
   XWarpPointer(display_, None, root(), 0, 0, 0, 0, to.x, to.y);
@@ -620,13 +617,7 @@ void XServer::MovePointerSmoothly(Point to, int steps, Milliseconds pause) const
   }
 }
 
-Point XServer::PointerPosition() const {
-  Window root_return = None, child = None;
-  int root_x = 0, root_y = 0, x = 0, y = 0;
-  unsigned mask = 0;
-  XQueryPointer(display_, root(), &root_return, &child, &root_x, &root_y, &x, &y, &mask);
-  return {root_x, root_y};
-}
+Point XServer::PointerPosition() const { return e2e::PointerPosition(display_); }
 
 void XServer::PressButton(unsigned button) const {
   XTestFakeButtonEvent(display_, button, True, CurrentTime);
@@ -1047,6 +1038,20 @@ std::vector<Point> PlainWindow::TakeButtonPresses() const {
 }
 
 // ---- Free functions -------------------------------------------------------------------------
+
+void MovePointer(Display* display, Point to) {
+  XTestFakeMotionEvent(display, DefaultScreen(display), to.x, to.y, CurrentTime);
+  XSync(display, False);
+}
+
+Point PointerPosition(Display* display) {
+  Window root = None, child = None;
+  int root_x = 0, root_y = 0, x = 0, y = 0;
+  unsigned mask = 0;
+  XQueryPointer(display, DefaultRootWindow(display), &root, &child, &root_x, &root_y, &x, &y,
+                &mask);
+  return {root_x, root_y};
+}
 
 std::vector<Window> FindWindowsByClass(Display* display, std::string_view part) {
   std::vector<Window> all;

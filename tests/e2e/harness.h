@@ -166,7 +166,7 @@ class XServer {
   // Only those of them that are mapped and viewable.
   std::vector<Window> FindViewableWindowsByClass(std::string_view part) const;
 
-  // The pointer, moved by real (XTest) motion events, as a mouse would.
+  // MovePointer on this server.
   void MovePointer(Point to) const;
   // Warps the pointer as a program does (XWarpPointer): no device moved, so no raw motion.
   void WarpPointer(Point to) const;
@@ -382,6 +382,9 @@ std::optional<long> ContextSwitches(pid_t pid);
 // The same for one thread of it, `tid` (the main thread's is the process's own pid).
 std::optional<long> ThreadContextSwitches(pid_t pid, pid_t tid);
 
+// The pointer, moved by a real (XTest) motion event, as a mouse would.
+void MovePointer(Display* display, Point to);
+Point PointerPosition(Display* display);  // in root coordinates
 // Windows (at any depth) whose WM_CLASS name or class contains `part`, in stacking order.
 std::vector<Window> FindWindowsByClass(Display* display, std::string_view part);
 // Pixels of the root window (what is on the screen) inside `area`, clipped to the screen.

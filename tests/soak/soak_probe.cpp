@@ -16,11 +16,10 @@
 //
 // Exit status: 0 done, 1 check failed or nothing found, 2 usage, 3 no display or extension.
 //
-// Windows, their places, screen captures and the pupils in them are found with the end-to-end
-// harness's own code (tests/e2e/harness.h, watcher_view.h), compiled in by scripts/soak.
+// Windows, their places, the pointer, screen captures and the pupils in them are handled with the
+// end-to-end harness's own code (tests/e2e/harness.h, watcher_view.h), compiled in by scripts/soak.
 #include <X11/Xlib.h>
 #include <X11/extensions/XRes.h>
-#include <X11/extensions/XTest.h>
 
 #include <cctype>
 #include <chrono>
@@ -71,11 +70,6 @@ Window FindWindow(Display* display, const char* part) {
 
 Window ParseWindow(const char* text) { return static_cast<Window>(std::strtoul(text, nullptr, 0)); }
 
-void MovePointer(Display* display, int x, int y) {
-  XTestFakeMotionEvent(display, DefaultScreen(display), x, y, CurrentTime);
-  XSync(display, False);
-}
-
 int CommandWindow(const char* part) {
   Display* display = Open();
   const Window window = FindWindow(display, part);
@@ -106,8 +100,8 @@ int CommandCircle(Window window, double seconds, int period_ms) {
       rest = Clock::now() + kMoving;
     }
     const double radius = 130 + 110 * std::sin(step * 0.013);  // 20 to 240 px
-    MovePointer(display, static_cast<int>(std::lround(cx + radius * std::cos(angle))),
-                static_cast<int>(std::lround(cy + radius * std::sin(angle))));
+    e2e::MovePointer(display, {static_cast<int>(std::lround(cx + radius * std::cos(angle))),
+                               static_cast<int>(std::lround(cy + radius * std::sin(angle)))});
     angle += 0.09;
     ++step;
     std::this_thread::sleep_for(milliseconds(period_ms));
@@ -116,13 +110,8 @@ int CommandCircle(Window window, double seconds, int period_ms) {
 }
 
 int CommandPointer() {
-  Display* display = Open();
-  Window root = None, child = None;
-  int x = 0, y = 0, window_x = 0, window_y = 0;
-  unsigned mask = 0;
-  XQueryPointer(display, DefaultRootWindow(display), &root, &child, &x, &y, &window_x, &window_y,
-                &mask);
-  std::printf("%d,%d\n", x, y);
+  const e2e::Point at = e2e::PointerPosition(Open());
+  std::printf("%d,%d\n", at.x, at.y);
   return 0;
 }
 
@@ -181,7 +170,7 @@ bool Same(const e2e::Pupils& a, const e2e::Pupils& b) {
 
 // Moves the pointer and waits until three readings in a row, 100 ms apart, agree.
 std::optional<e2e::Pupils> LookAt(Display* display, const Rect& client, int x, int y) {
-  MovePointer(display, x, y);
+  e2e::MovePointer(display, {x, y});
   std::optional<e2e::Pupils> last;
   int agreeing = 0;
   const auto end = Clock::now() + milliseconds(3000);
