@@ -3,9 +3,7 @@
 // manager and under openbox, each on an X server and with a program copy of its own.
 
 #include <cmath>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <limits>
 
 #include "fixture.h"
@@ -18,6 +16,11 @@ namespace {
 constexpr Milliseconds kRedrawTimeout{2000};
 constexpr Milliseconds kFirstPaintTimeout{10'000};
 constexpr int kPictureSamples = 200;
+
+// Whether a capture of the client area is of all of it: a window of the client's size is there.
+bool Whole(const Image& shown) {
+  return shown.width() == kClientWidth && shown.height() == kClientHeight;
+}
 
 // One start of the program on a desktop of its own, with or without a window manager.
 class ProgramOnServer : public DesktopTest {
@@ -62,18 +65,12 @@ TEST_P(WatcherWindowTest, ShowsThePicture) {
   for (int i = 0; i < kPictureSamples; ++i)
     samples.push_back(face[i * face.size() / kPictureSamples]);
 
-  Image shown;
-  auto mismatches = [&] { return Mismatches(shown, picture, samples); };
-  e2e::WaitUntil(
-      [&] {
-        shown = CaptureClient();
-        return shown.width() == kClientWidth && shown.height() == kClientHeight &&
-               mismatches().empty();
-      },
+  const Image shown = WaitForCapture(
+      [&](const Image& i) { return Whole(i) && Mismatches(i, picture, samples).empty(); },
       kFirstPaintTimeout, Milliseconds(100));
   ASSERT_EQ(shown.width(), kClientWidth);
   ASSERT_EQ(shown.height(), kClientHeight);
-  const std::vector<Point> wrong = mismatches();
+  const std::vector<Point> wrong = Mismatches(shown, picture, samples);
   std::ostringstream details;
   for (std::size_t i = 0; i < wrong.size() && i < 10; ++i) {
     const Point p = wrong[i];
@@ -87,8 +84,7 @@ TEST_P(WatcherWindowTest, ShowsThePicture) {
 
 // Inside each eye every pixel is the bluish-white of the eye or the black of the pupil.
 TEST_P(WatcherWindowTest, PaintsTwoEyesWithPupils) {
-  Image shown;
-  auto stray_pixels = [&](Point eye) {
+  auto stray_pixels = [](const Image& shown, Point eye) {
     int stray = 0;
     for (int y = eye.y - kEyeRadius; y <= eye.y + kEyeRadius; ++y) {
       for (int x = eye.x - kEyeRadius; x <= eye.x + kEyeRadius; ++x) {
@@ -100,19 +96,16 @@ TEST_P(WatcherWindowTest, PaintsTwoEyesWithPupils) {
     }
     return stray;
   };
-  auto eyes_complete = [&] {
-    return stray_pixels(kLeftEye) == 0 && stray_pixels(kRightEye) == 0 &&
-           PupilOffset(shown, kLeftEye) && PupilOffset(shown, kRightEye);
-  };
-  e2e::WaitUntil(
-      [&] {
-        shown = CaptureClient();
-        return shown.width() == kClientWidth && shown.height() == kClientHeight && eyes_complete();
+  const Image shown = WaitForCapture(
+      [&](const Image& i) {
+        return Whole(i) && stray_pixels(i, kLeftEye) == 0 && stray_pixels(i, kRightEye) == 0 &&
+               PupilOffset(i, kLeftEye) && PupilOffset(i, kRightEye);
       },
-      kFirstPaintTimeout, Milliseconds(50));
+      kFirstPaintTimeout);
   ASSERT_EQ(shown.width(), kClientWidth);
-  EXPECT_EQ(stray_pixels(kLeftEye), 0) << "left eye: pixels neither " << kEyeColour << " nor black";
-  EXPECT_EQ(stray_pixels(kRightEye), 0)
+  EXPECT_EQ(stray_pixels(shown, kLeftEye), 0)
+      << "left eye: pixels neither " << kEyeColour << " nor black";
+  EXPECT_EQ(stray_pixels(shown, kRightEye), 0)
       << "right eye: pixels neither " << kEyeColour << " nor black";
   EXPECT_TRUE(PupilOffset(shown, kLeftEye).has_value()) << "no pupil in the left eye";
   EXPECT_TRUE(PupilOffset(shown, kRightEye).has_value()) << "no pupil in the right eye";
@@ -182,15 +175,22 @@ class PupilTest : public ProgramOnServer,
     return WaitForPupils(settled, kRedrawTimeout);
   }
 
-  // Where each pupil rests with the pointer on its eye's centre, as rasterised by the program.
-  std::optional<Offset> Centred(Point eye, bool left) {
+  // Puts the pointer on an eye's centre and gives, in `rest`, where that eye's pupil rests, as
+  // rasterised by the program: it must sit in the middle.
+  testing::AssertionResult Centred(Point eye, bool left, std::optional<Offset>& rest) {
     const Rect client = Client();
-    auto centred = [&](const Pupils& p) {
-      const std::optional<Offset>& o = left ? p.left : p.right;
+    const Point at{client.x + eye.x, client.y + eye.y};
+    auto centred = [&](const std::optional<Offset>& o) {
       return o && kLevel.Holds(o->dx) && kLevel.Holds(o->dy);
     };
-    const Pupils pupils = PointAndWait({client.x + eye.x, client.y + eye.y}, centred);
-    return left ? pupils.left : pupils.right;
+    const Pupils pupils =
+        PointAndWait(at, [&](const Pupils& p) { return centred(left ? p.left : p.right); });
+    rest = left ? pupils.left : pupils.right;
+    if (centred(rest)) return testing::AssertionSuccess();
+    return testing::AssertionFailure()
+           << "with the pointer on the " << (left ? "left" : "right") << " eye's centre " << at
+           << " (client area " << client << ") its pupil should sit in the middle; it is off by "
+           << rest;
   }
 };
 
@@ -203,17 +203,9 @@ Offset Relative(const Offset& offset, const Offset& rest) {
 TEST_P(PupilTest, LeanTowardsThePointer) {
   const CursorCase& cursor = std::get<1>(GetParam());
 
-  const Rect client = Client();
-  const std::optional<Offset> left_rest = Centred(kLeftEye, true);
-  ASSERT_TRUE(left_rest && kLevel.Holds(left_rest->dx) && kLevel.Holds(left_rest->dy))
-      << "with the pointer on the left eye's centre "
-      << Point{client.x + kLeftEye.x, client.y + kLeftEye.y} << " (client area " << client
-      << ") the left pupil should sit in the middle; it is off by " << left_rest;
-  const std::optional<Offset> right_rest = Centred(kRightEye, false);
-  ASSERT_TRUE(right_rest && kLevel.Holds(right_rest->dx) && kLevel.Holds(right_rest->dy))
-      << "with the pointer on the right eye's centre "
-      << Point{client.x + kRightEye.x, client.y + kRightEye.y} << " (client area " << client
-      << ") the right pupil should sit in the middle; it is off by " << right_rest;
+  std::optional<Offset> left_rest, right_rest;
+  ASSERT_TRUE(Centred(kLeftEye, true, left_rest));
+  ASSERT_TRUE(Centred(kRightEye, false, right_rest));
 
   auto relative = [&](const Pupils& p) {
     return Pupils{p.left ? std::optional(Relative(*p.left, *left_rest)) : std::nullopt,
@@ -323,15 +315,16 @@ class FollowTest : public ProgramOnServer {
     return WaitUntil([&] { return Matches(Capture(), look, there); }, timeout, Milliseconds(10));
   }
 
-  // Milliseconds from just before `move` until a capture shows both pupils as in `look` (the
-  // capture's end: the pixels were on the screen by then); nothing if not within `timeout`.
-  std::optional<long> TimeToLook(const Look& look, const std::function<void()>& move,
-                                 Milliseconds timeout) {
+  // Milliseconds from just before the pointer goes to `to` (moved by a device, or warped) until a
+  // capture shows both pupils as they look with it far right, or far left (the capture's end:
+  // the pixels were on the screen by then); nothing if not within `timeout`.
+  std::optional<long> TimeToTurn(Point to, bool right, bool warp = false,
+                                 Milliseconds timeout = kRedrawTimeout) {
     const auto start = std::chrono::steady_clock::now();
-    move();
+    warp ? server().WarpPointer(to) : server().MovePointer(to);
     const auto end = start + timeout;
     for (;;) {
-      const bool seen = Matches(Capture(), look, true);
+      const bool seen = Matches(Capture(), right ? looking_right_ : looking_left_, true);
       const auto now = std::chrono::steady_clock::now();
       if (seen) return std::chrono::duration_cast<Milliseconds>(now - start).count();
       if (now > end) return std::nullopt;
@@ -339,19 +332,27 @@ class FollowTest : public ProgramOnServer {
     }
   }
 
-  // The wake-ups of the program's main thread and of its whole process in `span`.
+  // The wake-ups of the program's main thread and of its whole process in one window of 10 s.
   struct WakeUps {
     long main_thread, process;
   };
-  std::optional<WakeUps> WakeUpsIn(Milliseconds span) {
+  // After a rest, the wake-ups in windows of 10 s: up to three, until one has at most `limit` of
+  // those `counted`, since a single window may catch another process preempting the program.
+  // Empty when the program is gone.
+  std::vector<WakeUps> WakeUpsAtRest(long WakeUps::*counted, long limit) {
+    std::this_thread::sleep_for(kRest);
     const pid_t pid = program().pid();
-    const std::optional<long> thread_before = ThreadContextSwitches(pid, pid);
-    const std::optional<long> before = ContextSwitches(pid);
-    std::this_thread::sleep_for(span);
-    const std::optional<long> thread_after = ThreadContextSwitches(pid, pid);
-    const std::optional<long> after = ContextSwitches(pid);
-    if (!thread_before || !before || !thread_after || !after) return std::nullopt;
-    return WakeUps{*thread_after - *thread_before, *after - *before};
+    std::vector<WakeUps> windows;
+    while (windows.size() < 3 && (windows.empty() || windows.back().*counted > limit)) {
+      const std::optional<long> thread_before = ThreadContextSwitches(pid, pid);
+      const std::optional<long> before = ContextSwitches(pid);
+      std::this_thread::sleep_for(Milliseconds(10'000));
+      const std::optional<long> thread_after = ThreadContextSwitches(pid, pid);
+      const std::optional<long> after = ContextSwitches(pid);
+      if (!thread_before || !before || !thread_after || !after) return {};
+      windows.push_back({*thread_after - *thread_before, *after - *before});
+    }
+    return windows;
   }
 
   Point left_, right_;
@@ -360,25 +361,18 @@ class FollowTest : public ProgramOnServer {
 
 // Its once-a-second question alone makes ten wake-ups in ten seconds, so one more (another
 // process on a busy machine preempting the program counts too) would fail a single window:
-// up to three windows are measured, and one must stay within ten. A program that wakes more
-// than once a second fails all three.
+// up to three windows are measured (see WakeUpsAtRest), and one must stay within ten. A program
+// that wakes more than once a second fails all three.
 TEST_F(FollowTest, AtRestTheProgramWakesAtMostOnceASecond) {
   if (UnderWine()) GTEST_SKIP() << "see AtRestTheWindowsBuildsMainThreadWakesATenthAsOften";
-  std::this_thread::sleep_for(kRest);
-  std::vector<long> windows;
-  for (int i = 0; i < 3 && (windows.empty() || windows.back() > 10); ++i) {
-    const std::optional<WakeUps> wake_ups = WakeUpsIn(Milliseconds(10'000));
-    ASSERT_TRUE(wake_ups) << "the program is gone";
-    windows.push_back(wake_ups->process);
-  }
+  const std::vector<WakeUps> windows = WakeUpsAtRest(&WakeUps::process, 10);
+  ASSERT_FALSE(windows.empty()) << "the program is gone";
   std::ostringstream seen;
-  for (long n : windows) seen << " " << n;
-  EXPECT_LE(windows.back(), 10) << "with the pointer and the window still, the program woke"
-                                << seen.str() << " times in windows of 10 s";
+  for (const WakeUps& n : windows) seen << " " << n.process;
+  EXPECT_LE(windows.back().process, 10) << "with the pointer and the window still, the program woke"
+                                        << seen.str() << " times in windows of 10 s";
   // Asleep, not stuck: it still answers the mouse.
-  EXPECT_TRUE(TimeToLook(
-      looking_right_, [&] { server().MovePointer(right_); }, kRedrawTimeout))
-      << "after the rest the pupils never turned";
+  EXPECT_TRUE(TimeToTurn(right_, true)) << "after the rest the pupils never turned";
 }
 
 // Under Wine the process runs Wine's own threads as well, and its main thread makes Wine's calls
@@ -386,18 +380,12 @@ TEST_F(FollowTest, AtRestTheProgramWakesAtMostOnceASecond) {
 // the whole process costs is reported as the property process_wake_ups_in_10s.
 TEST_F(FollowTest, AtRestTheWindowsBuildsMainThreadWakesAtMostAFifthAsOften) {
   if (!UnderWine()) GTEST_SKIP() << "the X11 build's is AtRestTheProgramWakesAtMostOnceASecond";
-  std::ifstream command_line("/proc/" + std::to_string(program().pid()) + "/cmdline");
-  std::string words((std::istreambuf_iterator<char>(command_line)), {});
+  const std::string words =
+      ReadFile("/proc/" + std::to_string(program().pid()) + "/cmdline").value_or("");
   ASSERT_NE(words.find("ozzlebeck"), std::string::npos)
       << "process " << program().pid() << " does not run the program: " << words;
-  std::this_thread::sleep_for(kRest);
-  std::vector<WakeUps> windows;
-  for (int i = 0; i < 3 && (windows.empty() || windows.back().main_thread > kWineMainThreadWakeUps);
-       ++i) {
-    const std::optional<WakeUps> wake_ups = WakeUpsIn(Milliseconds(10'000));
-    ASSERT_TRUE(wake_ups) << "the program is gone";
-    windows.push_back(*wake_ups);
-  }
+  const std::vector<WakeUps> windows = WakeUpsAtRest(&WakeUps::main_thread, kWineMainThreadWakeUps);
+  ASSERT_FALSE(windows.empty()) << "the program is gone";
   std::ostringstream seen;
   for (const WakeUps& n : windows) seen << " " << n.main_thread << " (process " << n.process << ")";
   RecordProperty("main_thread_wake_ups_in_10s", static_cast<int>(windows.back().main_thread));
@@ -406,9 +394,7 @@ TEST_F(FollowTest, AtRestTheWindowsBuildsMainThreadWakesAtMostAFifthAsOften) {
   EXPECT_LE(windows.back().main_thread, kWineMainThreadWakeUps)
       << "with the pointer and the window still, the main thread woke" << seen.str()
       << " times in windows of 10 s";
-  EXPECT_TRUE(TimeToLook(
-      looking_right_, [&] { server().MovePointer(right_); }, kRedrawTimeout))
-      << "after the rest the pupils never turned";
+  EXPECT_TRUE(TimeToTurn(right_, true)) << "after the rest the pupils never turned";
 }
 
 // Over the dog a device move wakes the program at once, wherever it runs: each of three moves
@@ -422,9 +408,7 @@ TEST_F(FollowTest, AfterARestADeviceMoveOverTheDogTurnsBothPupilsWithin120Ms) {
   for (int i = 0; i < 3; ++i) {
     const bool toRight = i % 2 == 1;
     std::this_thread::sleep_for(kRest);
-    const std::optional<long> ms = TimeToLook(
-        toRight ? looking_right_ : looking_left_,
-        [&] { server().MovePointer(toRight ? on_right : on_left); }, kRedrawTimeout);
+    const std::optional<long> ms = TimeToTurn(toRight ? on_right : on_left, toRight);
     ASSERT_TRUE(ms) << "move " << i << ": the pupils never turned";
     EXPECT_LE(*ms, 120) << "move " << i << ": after a rest the pupils took " << *ms
                         << " ms to turn";
@@ -442,9 +426,7 @@ TEST_F(FollowTest, AfterARestADeviceMoveTurnsBothPupilsAtOnce) {
   for (int i = 0; i < 3; ++i) {
     const bool toRight = i % 2 == 0;
     std::this_thread::sleep_for(kRest);
-    const std::optional<long> ms = TimeToLook(
-        toRight ? looking_right_ : looking_left_,
-        [&] { server().MovePointer(toRight ? right_ : left_); }, kRedrawTimeout);
+    const std::optional<long> ms = TimeToTurn(toRight ? right_ : left_, toRight);
     ASSERT_TRUE(ms) << "move " << i << ": the pupils never turned";
     took.push_back(*ms);
     EXPECT_LE(*ms, limit) << "move " << i << ": after a rest the pupils took " << *ms
@@ -463,9 +445,8 @@ TEST_F(FollowTest, AfterARestAWarpedPointerIsFollowedWithinASecond) {
   for (int i = 0; i < 3; ++i) {
     const bool toRight = i % 2 == 0;
     std::this_thread::sleep_for(kRest + i * kRecheck / 3);
-    const std::optional<long> ms = TimeToLook(
-        toRight ? looking_right_ : looking_left_,
-        [&] { server().WarpPointer(toRight ? right_ : left_); }, Milliseconds(2500));
+    const std::optional<long> ms =
+        TimeToTurn(toRight ? right_ : left_, toRight, /*warp=*/true, Milliseconds(2500));
     ASSERT_TRUE(ms) << "warp " << i << ": the pupils did not turn within 2.5 s";
     EXPECT_LE(*ms, kRecheck.count() + 200) << "warp " << i << ": the pupils took " << *ms << " ms";
   }

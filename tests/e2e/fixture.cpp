@@ -72,16 +72,22 @@ Point DesktopTest::Place(const Program& program) const {
 
 Point DesktopTest::OnScreen(Point client_point) const { return Place() + client_point; }
 
-Pupils DesktopTest::WaitForPupils(const std::function<bool(const Pupils&)>& wanted,
-                                  Milliseconds timeout) const {
-  Pupils pupils;
+Image DesktopTest::WaitForCapture(const std::function<bool(const Image&)>& wanted,
+                                  Milliseconds timeout, Milliseconds interval) const {
+  Image shown;
   WaitUntil(
       [&] {
-        pupils = FindPupils(CaptureClient());
-        return wanted(pupils);
+        shown = CaptureClient();
+        return wanted(shown);
       },
-      timeout, Milliseconds(30));
-  return pupils;
+      timeout, interval);
+  return shown;
+}
+
+Pupils DesktopTest::WaitForPupils(const std::function<bool(const Pupils&)>& wanted,
+                                  Milliseconds timeout) const {
+  return FindPupils(WaitForCapture([&](const Image& shown) { return wanted(FindPupils(shown)); },
+                                   timeout, Milliseconds(30)));
 }
 
 Point DesktopTest::WaitForPlace(const Program& program, Point expected) const {
@@ -140,6 +146,14 @@ Point DesktopTest::DragTo(const Program& program, Point grip, Point target, bool
   server().ReleaseButton();
   WaitUntil([&] { return PointerIsFree(); }, Timeouts().placement);
   return WaitForPlace(program, target);
+}
+
+void DesktopTest::DragAndDoubleClick(Program& program, Point grip, Point target) const {
+  ASSERT_EQ(DragTo(program, grip, target), target) << "three drags did not bring it there";
+  ASSERT_TRUE(PointerIsFree()) << "the pointer stays grabbed after the drag";
+  server().DoubleClick();
+  ASSERT_TRUE(EndsWithStatusZero(program))
+      << "after a double-click at " << server().PointerPosition();
 }
 
 bool DesktopTest::PointerIsFree() const {

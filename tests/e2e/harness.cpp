@@ -257,6 +257,19 @@ bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
   });
 }
 
+// XQueryTree: the window's parent, None when the query fails, and its children into `children`
+// unless that is null.
+Window QueryTree(Display* display, Window window, std::vector<Window>* children) {
+  XErrorTrap trap(display);
+  Window root = None, parent = None;
+  Window* list = nullptr;
+  unsigned count = 0;
+  if (XQueryTree(display, window, &root, &parent, &list, &count) == 0) parent = None;
+  if (children != nullptr && list != nullptr) children->assign(list, list + count);
+  if (list != nullptr) XFree(list);
+  return parent;
+}
+
 void CollectWindows(Display* display, Window window, std::vector<Window>& out) {
   out.push_back(window);
   for (Window child : Children(display, window)) CollectWindows(display, child, out);
@@ -505,14 +518,8 @@ bool XServer::WindowManagerManagesWindows() const {
     XSync(display_, False);
     const bool framed = WaitUntil(
         [&] {
-          Window root_return = None, parent = None;
-          Window* children = nullptr;
-          unsigned count = 0;
-          if (XQueryTree(display_, probe, &root_return, &parent, &children, &count) == 0) {
-            return false;
-          }
-          if (children != nullptr) XFree(children);
-          return parent != root() && IsWindowViewable(display_, probe);
+          const Window parent = Parent(display_, probe);
+          return parent != None && parent != root() && IsWindowViewable(display_, probe);
         },
         Milliseconds(1000), Milliseconds(10));
     XDestroyWindow(display_, probe);
@@ -553,17 +560,7 @@ std::string XServer::Log() const {
 }
 
 std::vector<Window> XServer::FindWindowsByClass(std::string_view part) const {
-  std::vector<Window> all;
-  CollectWindows(display_, root(), all);
-  std::vector<Window> result;
-  for (Window window : all) {
-    const auto wm_class = WmClass(display_, window);
-    if (wm_class && (wm_class->first.find(part) != std::string::npos ||
-                     wm_class->second.find(part) != std::string::npos)) {
-      result.push_back(window);
-    }
-  }
-  return result;
+  return e2e::FindWindowsByClass(display_, part);
 }
 
 std::vector<Window> XServer::FindViewableWindowsByClass(std::string_view part) const {
@@ -604,10 +601,7 @@ std::optional<long> ThreadContextSwitches(pid_t pid, pid_t tid) {
   return SwitchesIn("/proc/" + std::to_string(pid) + "/task/" + std::to_string(tid) + "/status");
 }
 
-void XServer::MovePointer(Point to) const {
-  XTestFakeMotionEvent(display_, DefaultScreen(display_), to.x, to.y, CurrentTime);
-  XSync(display_, False);
-}
+void XServer::MovePointer(Point to) const { e2e::MovePointer(display_, to); }
 
 void XServer::WarpPointer(Point to) const {
   XWarpPointer(display_, None, root(), 0, 0, 0, 0, to.x, to.y);
@@ -623,13 +617,7 @@ void XServer::MovePointerSmoothly(Point to, int steps, Milliseconds pause) const
   }
 }
 
-Point XServer::PointerPosition() const {
-  Window root_return = None, child = None;
-  int root_x = 0, root_y = 0, x = 0, y = 0;
-  unsigned mask = 0;
-  XQueryPointer(display_, root(), &root_return, &child, &root_x, &root_y, &x, &y, &mask);
-  return {root_x, root_y};
-}
+Point XServer::PointerPosition() const { return e2e::PointerPosition(display_); }
 
 void XServer::PressButton(unsigned button) const {
   XTestFakeButtonEvent(display_, button, True, CurrentTime);
@@ -659,28 +647,7 @@ void XServer::DoubleClick(unsigned button, Milliseconds gap) const {
   Click(button);
 }
 
-// Off-screen parts of `area` read as black.
-Image XServer::Capture(const Rect& area) const {
-  Image image(std::max(area.width, 0), std::max(area.height, 0));
-  const int left = std::max(area.x, 0);
-  const int top = std::max(area.y, 0);
-  const int right = std::min(area.x + area.width, options_.width);
-  const int bottom = std::min(area.y + area.height, options_.height);
-  if (right <= left || bottom <= top) return image;
-  XImage* shot = XGetImage(display_, root(), left, top, static_cast<unsigned>(right - left),
-                           static_cast<unsigned>(bottom - top), AllPlanes, ZPixmap);
-  if (shot == nullptr) Fail("XGetImage failed on " + name_);
-  for (int y = top; y < bottom; ++y) {
-    for (int x = left; x < right; ++x) {
-      const unsigned long pixel = XGetPixel(shot, x - left, y - top);
-      image.Set(x - area.x, y - area.y,
-                Rgb{Channel(pixel, shot->red_mask), Channel(pixel, shot->green_mask),
-                    Channel(pixel, shot->blue_mask)});
-    }
-  }
-  XDestroyImage(shot);
-  return image;
-}
+Image XServer::Capture(const Rect& area) const { return e2e::Capture(display_, area); }
 
 Rgb XServer::PixelAt(Point at) const { return Capture({at.x, at.y, 1, 1}).At(0, 0); }
 
@@ -1072,6 +1039,59 @@ std::vector<Point> PlainWindow::TakeButtonPresses() const {
 
 // ---- Free functions -------------------------------------------------------------------------
 
+void MovePointer(Display* display, Point to) {
+  XTestFakeMotionEvent(display, DefaultScreen(display), to.x, to.y, CurrentTime);
+  XSync(display, False);
+}
+
+Point PointerPosition(Display* display) {
+  Window root = None, child = None;
+  int root_x = 0, root_y = 0, x = 0, y = 0;
+  unsigned mask = 0;
+  XQueryPointer(display, DefaultRootWindow(display), &root, &child, &root_x, &root_y, &x, &y,
+                &mask);
+  return {root_x, root_y};
+}
+
+std::vector<Window> FindWindowsByClass(Display* display, std::string_view part) {
+  std::vector<Window> all;
+  CollectWindows(display, DefaultRootWindow(display), all);
+  std::vector<Window> result;
+  for (Window window : all) {
+    const auto wm_class = WmClass(display, window);
+    if (wm_class && (wm_class->first.find(part) != std::string::npos ||
+                     wm_class->second.find(part) != std::string::npos)) {
+      result.push_back(window);
+    }
+  }
+  return result;
+}
+
+// Off-screen parts of `area` read as black.
+Image Capture(Display* display, const Rect& area) {
+  Image image(std::max(area.width, 0), std::max(area.height, 0));
+  const int screen = DefaultScreen(display);
+  const int left = std::max(area.x, 0);
+  const int top = std::max(area.y, 0);
+  const int right = std::min(area.x + area.width, DisplayWidth(display, screen));
+  const int bottom = std::min(area.y + area.height, DisplayHeight(display, screen));
+  if (right <= left || bottom <= top) return image;
+  XImage* shot =
+      XGetImage(display, DefaultRootWindow(display), left, top, static_cast<unsigned>(right - left),
+                static_cast<unsigned>(bottom - top), AllPlanes, ZPixmap);
+  if (shot == nullptr) Fail(std::string("XGetImage failed on ") + DisplayString(display));
+  for (int y = top; y < bottom; ++y) {
+    for (int x = left; x < right; ++x) {
+      const unsigned long pixel = XGetPixel(shot, x - left, y - top);
+      image.Set(x - area.x, y - area.y,
+                Rgb{Channel(pixel, shot->red_mask), Channel(pixel, shot->green_mask),
+                    Channel(pixel, shot->blue_mask)});
+    }
+  }
+  XDestroyImage(shot);
+  return image;
+}
+
 std::optional<std::pair<std::string, std::string>> WmClass(Display* display, Window window) {
   XErrorTrap trap(display);
   XClassHint hint{};
@@ -1104,17 +1124,12 @@ std::optional<Rect> RootRect(Display* display, Window window) {
 }
 
 std::vector<Window> Children(Display* display, Window window) {
-  XErrorTrap trap(display);
-  Window root = None, parent = None;
-  Window* children = nullptr;
-  unsigned count = 0;
-  std::vector<Window> result;
-  if (XQueryTree(display, window, &root, &parent, &children, &count) != 0 && children != nullptr) {
-    result.assign(children, children + count);
-  }
-  if (children != nullptr) XFree(children);
-  return result;
+  std::vector<Window> children;
+  QueryTree(display, window, &children);
+  return children;
 }
+
+Window Parent(Display* display, Window window) { return QueryTree(display, window, nullptr); }
 
 std::vector<std::string> AtomListProperty(Display* display, Window window, const char* property) {
   std::vector<std::string> names;

@@ -161,12 +161,12 @@ class XServer {
   // The server's and the window manager's own output, for failure messages.
   std::string Log() const;
 
-  // Windows (at any depth) whose WM_CLASS name or class contains `part`, in stacking order.
+  // FindWindowsByClass on this server.
   std::vector<Window> FindWindowsByClass(std::string_view part) const;
   // Only those of them that are mapped and viewable.
   std::vector<Window> FindViewableWindowsByClass(std::string_view part) const;
 
-  // The pointer, moved by real (XTest) motion events, as a mouse would.
+  // MovePointer on this server.
   void MovePointer(Point to) const;
   // Warps the pointer as a program does (XWarpPointer): no device moved, so no raw motion.
   void WarpPointer(Point to) const;
@@ -184,7 +184,7 @@ class XServer {
   // Two clicks `gap` apart, well inside any double-click time.
   void DoubleClick(unsigned button = 1, Milliseconds gap = Milliseconds(80)) const;
 
-  // Pixels of the root window (what is on the screen) inside `area`, clipped to the screen.
+  // Capture on this server.
   Image Capture(const Rect& area) const;
   Rgb PixelAt(Point at) const;
 
@@ -382,12 +382,22 @@ std::optional<long> ContextSwitches(pid_t pid);
 // The same for one thread of it, `tid` (the main thread's is the process's own pid).
 std::optional<long> ThreadContextSwitches(pid_t pid, pid_t tid);
 
+// The pointer, moved by a real (XTest) motion event, as a mouse would.
+void MovePointer(Display* display, Point to);
+Point PointerPosition(Display* display);  // in root coordinates
+// Windows (at any depth) whose WM_CLASS name or class contains `part`, in stacking order.
+std::vector<Window> FindWindowsByClass(Display* display, std::string_view part);
+// Pixels of the root window (what is on the screen) inside `area`, clipped to the screen.
+Image Capture(Display* display, const Rect& area);
+
 // WM_CLASS as (res_name, res_class).
 std::optional<std::pair<std::string, std::string>> WmClass(Display* display, Window window);
 bool IsWindowViewable(Display* display, Window window);
 // The window's own area (inside any border) in root coordinates.
 std::optional<Rect> RootRect(Display* display, Window window);
 std::vector<Window> Children(Display* display, Window window);
+// The window's parent; None when it has none or is gone.
+Window Parent(Display* display, Window window);
 
 // A property holding atoms (e.g. _NET_WM_STATE), as atom names; empty if missing.
 std::vector<std::string> AtomListProperty(Display* display, Window window, const char* property);

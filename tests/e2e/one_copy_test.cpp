@@ -57,22 +57,22 @@ std::string AsText(const Environment& environment) {
   return text.str();
 }
 
+// The same environment for all three starts.
+std::vector<Environment> ThreeTimes(const Environment& run) { return {run, run, run}; }
+
 const EnvironmentCase kEnvironmentCases[] = {
     // A runtime folder the program cannot write into (for root: one no one can write into).
     {"UnwritableRuntimeFolder",
      [](const XServer&, const Scratch& scratch) {
-       const Environment run{{"XDG_RUNTIME_DIR", scratch.Folder("run", 0500)}};
-       return std::vector<Environment>{run, run, run};
+       return ThreeTimes({{"XDG_RUNTIME_DIR", scratch.Folder("run", 0500)}});
      }},
     {"ProcAsRuntimeFolder",
      [](const XServer&, const Scratch&) {
-       const Environment run{{"XDG_RUNTIME_DIR", "/proc"}};
-       return std::vector<Environment>{run, run, run};
+       return ThreeTimes({{"XDG_RUNTIME_DIR", "/proc"}});
      }},
     {"ProcAsTemporaryFolder",
      [](const XServer&, const Scratch&) {
-       const Environment run{{"XDG_RUNTIME_DIR", std::nullopt}, {"TMPDIR", "/proc"}};
-       return std::vector<Environment>{run, run, run};
+       return ThreeTimes({{"XDG_RUNTIME_DIR", std::nullopt}, {"TMPDIR", "/proc"}});
      }},
     // The temporary folder already holds a folder in this user's name, made by someone else.
     {"ForeignFolderInTheTemporaryFolder",
@@ -83,8 +83,7 @@ const EnvironmentCase kEnvironmentCases[] = {
        const User nobody = LookUpUser();
        if (chown(foreign.c_str(), nobody.uid, nobody.gid) != 0)
          throw std::runtime_error("chown failed");
-       const Environment run{{"XDG_RUNTIME_DIR", std::nullopt}, {"TMPDIR", tmp}};
-       return std::vector<Environment>{run, run, run};
+       return ThreeTimes({{"XDG_RUNTIME_DIR", std::nullopt}, {"TMPDIR", tmp}});
      },
      true},
     // The same seen from the other side: the user nobody finds a folder in its name in the
@@ -93,8 +92,7 @@ const EnvironmentCase kEnvironmentCases[] = {
      [](const XServer&, const Scratch& scratch) {
        const std::string tmp = scratch.Folder("tmp", 0777);
        scratch.Folder("tmp/ozzlebeck-" + std::to_string(LookUpUser().uid), 0700);
-       const Environment run{{"XDG_RUNTIME_DIR", std::nullopt}, {"TMPDIR", tmp}};
-       return std::vector<Environment>{run, run, run};
+       return ThreeTimes({{"XDG_RUNTIME_DIR", std::nullopt}, {"TMPDIR", tmp}});
      },
      true, true},
     // ":N", "unix:N" and "unix:N.0" name one server.

@@ -61,16 +61,15 @@ TEST_P(XServerLossTest, ProgramEndsWithinASecondWithoutSpinning) {
         return ended_at.has_value();
       },
       kExitWait, Milliseconds(1));
+  const Milliseconds cpu = reliability::CpuTime(last.cpu_ticks - before->cpu_ticks);
   ASSERT_TRUE(program.WaitForExit(kExitWait))
       << "the program still runs " << kExitWait.count() << " ms after its X server went away ("
-      << signal.name << "); it used "
-      << reliability::CpuTime(last.cpu_ticks - before->cpu_ticks).count()
+      << signal.name << "); it used " << cpu.count()
       << " ms of processor time since\n---- program output ----\n"
       << program.Output();
 
   const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
       ended_at.value_or(Clock::now()) - killed_at);
-  const Milliseconds cpu = reliability::CpuTime(last.cpu_ticks - before->cpu_ticks);
   std::cout << "the program ended " << took.count() / 1000.0 << " ms after its X server, using "
             << cpu.count() << " ms of processor time; exit status "
             << program.ExitStatus().value_or(-1) << "\n";
@@ -200,20 +199,6 @@ const BadSettings kBadSettings[] = {
      Outcome::kOnScreen},
 };
 
-// Whether the file holds `content`; a big one is compared by its size and its last bytes only,
-// which is where a write would have put the place.
-bool SameContent(const fs::path& path, const std::string& content) {
-  constexpr std::size_t kFullCompareLimit = 4 << 20;
-  std::error_code error;
-  if (fs::file_size(path, error) != content.size() || error) return false;
-  const std::size_t from = content.size() > kFullCompareLimit ? content.size() - 4096 : 0;
-  std::ifstream in(path, std::ios::binary);
-  in.seekg(static_cast<std::streamoff>(from));
-  std::string tail(content.size() - from, '\0');
-  in.read(tail.data(), static_cast<std::streamsize>(tail.size()));
-  return in && tail == std::string_view(content).substr(from);
-}
-
 class BadSettingsTest : public DesktopTestWithParam<BadSettings> {
  protected:
   // Starts the program with the case's settings file beside it. A case that must do more than
@@ -282,7 +267,7 @@ TEST_P(BadSettingsTest, ProgramStillShowsItsWindowOnScreen) {
 
   // Starting reads the file and leaves it as it was.
   if (settings.content != nullptr) {
-    EXPECT_TRUE(SameContent(program.SettingsPath(), content_)) << "the settings file changed";
+    EXPECT_TRUE(ReadFile(program.SettingsPath()) == content_) << "the settings file changed";
   } else if (settings.prepare == MakeFolder) {
     EXPECT_TRUE(fs::is_directory(program.SettingsPath()));
   }

@@ -217,20 +217,13 @@ TEST_P(ScaleTest, PupilsFollowThePointerInAllDirections) {
 // Top 750 and Left 1500, the twips of that pixel, as at 1x; the next start at the same scale
 // opens at the same display place, and the same file at 1x opens at (100, 50).
 TEST_P(ScaleTest, PlaceIsKeptInTwipsOfNinetySixDpiPixels) {
-  if (UnderWine() && WithWindowManager()) {
-    GTEST_SKIP() << "under Wine with a window manager a drag does not hold: Wine maps the "
-                    "window again, managed, when the first press activates it";
-  }
+  if (UnderWine() && WithWindowManager()) GTEST_SKIP() << kWineDragUnderWindowManager;
   Program& dog = Start();
   const Point start = FirstRunPlaceAtScale();
   ASSERT_EQ(WaitForPlace(dog, start), start);
   const Point target{Display(100), Display(50)};  // (200, 100) at 2x
   const Point grip{Display(57), Display(40)};     // the forehead
-  ASSERT_EQ(DragTo(dog, grip, target), target) << "the drag did not bring the window there";
-  ASSERT_TRUE(PointerIsFree()) << "the pointer stays grabbed after the drag";
-
-  server().DoubleClick();
-  ASSERT_TRUE(EndsWithStatusZero(dog)) << "after a double-click";
+  ASSERT_NO_FATAL_FAILURE(DragAndDoubleClick(dog, grip, target));
   const std::optional<std::string> settings = dog.ReadSettings();
   ASSERT_TRUE(StoredPlaceIs(settings, {100, 50}));
   ASSERT_TRUE(WaitForNoWindow());

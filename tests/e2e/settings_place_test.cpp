@@ -55,14 +55,6 @@ class SettingsPlaceTest : public DesktopTest {
     return Start({.folder = folder, .environment = {{"XDG_CONFIG_HOME", ConfigHome().string()}}});
   }
 
-  // Drags the window by its face to kTarget and double-clicks it there; the program must end.
-  void DragToTargetAndDoubleClick(Program& program) const {
-    ASSERT_EQ(DragTo(program, kGrip, kTarget), kTarget) << "three drags did not bring it there";
-    ASSERT_TRUE(PointerIsFree()) << "the pointer stays grabbed after the drag";
-    server().DoubleClick();
-    ASSERT_TRUE(EndsWithStatusZero(program)) << "after a double-click";
-  }
-
   const TemporaryFolder folder_{"ozz-e2e-place"};
   const fs::path& root_ = folder_.path();
   std::vector<fs::path> immutable_;
@@ -92,7 +84,7 @@ TEST_P(FolderNameTest, RemembersThePlaceBesideTheProgram) {
   Program& first = StartIn(folder);
   const Point start = WaitForPlace(first, FirstRunPlace(server()));
   ASSERT_EQ(start, FirstRunPlace(server()));
-  ASSERT_NO_FATAL_FAILURE(DragToTargetAndDoubleClick(first));
+  ASSERT_NO_FATAL_FAILURE(DragAndDoubleClick(first, kGrip, kTarget));
 
   const std::optional<std::string> settings = first.ReadSettings();
   ASSERT_TRUE(StoredPlaceIs(settings, kTarget)) << "in " << first.SettingsPath();
@@ -131,7 +123,7 @@ TEST_F(SettingsPlaceTest, AnUnwritableInstallKeepsThePlaceInTheUsersOwnFile) {
   Program& first = StartIn(folder);
   const Point shippedPlace{201, 101};
   ASSERT_EQ(WaitForPlace(first, shippedPlace), shippedPlace) << "the shipped file was not read";
-  ASSERT_NO_FATAL_FAILURE(DragToTargetAndDoubleClick(first));
+  ASSERT_NO_FATAL_FAILURE(DragAndDoubleClick(first, kGrip, kTarget));
 
   EXPECT_EQ(ReadFile(shipped), shippedText) << "the shipped file changed";
   const fs::path own = UserSettings(ConfigHome());

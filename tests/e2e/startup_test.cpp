@@ -89,9 +89,7 @@ class UngrabbablePlaceTest : public DesktopTestWithParam<WindowManager> {
 };
 
 TEST_P(UngrabbablePlaceTest, OpensAtTheFirstRunPlaceAndCanBeDragged) {
-  if (UnderWine() && WithWindowManager()) {
-    GTEST_SKIP() << "under Wine with a window manager a drag does not hold (see window_test.cpp)";
-  }
+  if (UnderWine() && WithWindowManager()) GTEST_SKIP() << kWineDragUnderWindowManager;
   Program& dog = Start({.settings = Settings("Top=8700\r\nLeft=11700\r\n")});
   const Point start = FirstRunPlace(server());
   ASSERT_EQ(WaitForPlace(dog, start), start);

@@ -24,15 +24,6 @@ constexpr Rgb kCoverColour{0xD0, 0x30, 0xC8};
 // A drag moves the window only once the pointer has travelled this far with the button held.
 constexpr int kDragThreshold = 4;
 
-// Why a drag cannot be tested under Wine with a window manager (known Wine behaviours).
-constexpr const char* kWineDragUnderWindowManager =
-    "under Wine with a window manager a drag does not hold: Wine maps the popup without a "
-    "caption unmanaged (override-redirect), and when the first press activates it Wine unmaps "
-    "it and maps it again as a managed window in the middle of the press, after which it stops "
-    "following the pointer (seen: it stopped after the first step, at (864, 22) instead of "
-    "(694, 150)); Wine also reports the window's old place through GetWindowRect until a drag "
-    "ends";
-
 // A full lean shifts a pupil by 2 px; rounding and the search radius take up to a pixel of it.
 bool LeansRight(const std::optional<Offset>& o) { return o && o->dx >= 1.0; }
 // Both pupils look at the grip, above and between them.
@@ -73,6 +64,25 @@ class DogWindow : public DesktopTest {
   const Image& Picture() {
     if (picture_.width() == 0) picture_ = e2e::LoadBmp(PicturePath());
     return picture_;
+  }
+
+  // Runs `meanwhile` while the program is held up (SIGSTOP, as a loaded machine holds a program
+  // up), then syncs, so that its requests reach the server before the program goes on (SIGCONT).
+  testing::AssertionResult WhileHeldUp(const std::function<void()>& meanwhile) const {
+    const pid_t pid = program().pid();
+    auto stopped = [&] {
+      const std::optional<reliability::ProcessStat> stat = reliability::ReadStat(pid);
+      return stat && stat->state == 'T';
+    };
+    const bool held =
+        kill(pid, SIGSTOP) == 0 && e2e::WaitUntil(stopped, Milliseconds(3000), Milliseconds(5));
+    if (held) {
+      meanwhile();
+      XSync(server().display(), False);
+    }
+    kill(pid, SIGCONT);
+    if (!held) return testing::AssertionFailure() << "the program did not stop";
+    return testing::AssertionSuccess();
   }
 
  private:
@@ -383,8 +393,7 @@ TEST_P(DogWindowTest, DoubleClickStoresThePlaceAndTheNextStartOpensThere) {
   if (UnderWine() && WithWindowManager()) GTEST_SKIP() << kWineDragUnderWindowManager;
   ASSERT_NO_FATAL_FAILURE(StartProgram());
   const Point target{100, 50};
-  ASSERT_EQ(DragTo(program(), kGrip, target), target) << "the drag did not bring it there";
-  ASSERT_NO_FATAL_FAILURE(DoubleClickToQuit());
+  ASSERT_NO_FATAL_FAILURE(DragAndDoubleClick(program(), kGrip, target));
 
   const std::optional<std::string> settings = program().ReadSettings();
   EXPECT_TRUE(StoredPlaceIs(settings, target)) << "in " << program().SettingsPath();
@@ -413,29 +422,6 @@ TEST_P(DogWindowTest, DoubleClickRightAfterStartStoresThePlaceItOpenedAt) {
   const Program& next = Start({.same_copy_as = &program()});
   EXPECT_EQ(WaitForPlace(next, place), place) << "settings file:\n" << *settings;
 }
-
-// Stops a process with SIGSTOP for its lifetime, as a loaded machine holds a program up, and
-// lets it go on with SIGCONT.
-class HeldUp {
- public:
-  explicit HeldUp(pid_t pid) : pid_(pid) {
-    if (kill(pid_, SIGSTOP) != 0) return;
-    stopped_ = e2e::WaitUntil(
-        [&] {
-          const std::optional<reliability::ProcessStat> stat = reliability::ReadStat(pid_);
-          return stat && stat->state == 'T';
-        },
-        Milliseconds(3000), Milliseconds(5));
-  }
-  ~HeldUp() { kill(pid_, SIGCONT); }
-  HeldUp(const HeldUp&) = delete;
-  HeldUp& operator=(const HeldUp&) = delete;
-  bool stopped() const { return stopped_; }
-
- private:
-  pid_t pid_;
-  bool stopped_ = false;
-};
 
 // The program is held up from just before the button comes up at the end of a drag until the
 // user has double-clicked: the release and the clicks wait for it together. A double-click on
@@ -468,14 +454,11 @@ TEST_P(HeldDoubleClickTest, DoubleClickWhileTheEndOfADragWaitsCounts) {
   ASSERT_EQ(Client().width, kClientWidth * c.scale) << "not at the scale";
   ASSERT_EQ(DragTo(program(), scaled(kGrip), target, /*hold=*/true), target)
       << "the drag did not bring the window there";
-  {
-    HeldUp held(program().pid());
-    ASSERT_TRUE(held.stopped()) << "the program did not stop";
+  ASSERT_TRUE(WhileHeldUp([&] {
     server().ReleaseButton();
     server().MovePointer(OnScreen(scaled(c.click)));
     server().DoubleClick();
-    XSync(server().display(), False);
-  }
+  }));
 
   if (c.on_the_face) {
     ASSERT_TRUE(EndsWithStatusZero(program())) << "after it went on";
@@ -511,14 +494,11 @@ TEST_P(DogWindowTest, DragWhoseTravelAndReleaseArriveTogetherMovesTheWindow) {
   ASSERT_NO_FATAL_FAILURE(StartProgram());
   const Point start = Place();
   const Point travel{37, 23};
-  {
-    server().PressButtonAt(OnScreen(kGrip));
-    HeldUp held(program().pid());
-    ASSERT_TRUE(held.stopped()) << "the program did not stop";
+  server().PressButtonAt(OnScreen(kGrip));
+  ASSERT_TRUE(WhileHeldUp([&] {
     server().MovePointerSmoothly(server().PointerPosition() + travel, 3, Milliseconds(5));
     server().ReleaseButton();
-    XSync(server().display(), False);
-  }
+  }));
 
   EXPECT_EQ(WaitForPlace(start + travel), start + travel)
       << "pressed at " << start + kGrip << ", released at " << server().PointerPosition();
@@ -539,13 +519,10 @@ TEST_P(DogWindowTest, MotionsQueuedDuringADragLeaveTheWindowAtTheNewest) {
   ASSERT_EQ(WaitForPlace(start + first), start + first) << "the window did not follow";
   const Point held_at = server().PointerPosition();
   const Point newest{-38, 21};
-  {
-    HeldUp held(program().pid());
-    ASSERT_TRUE(held.stopped()) << "the program did not stop";
+  ASSERT_TRUE(WhileHeldUp([&] {
     for (const Point step : {Point{-11, 9}, Point{-29, 20}, newest})
       server().MovePointer(held_at + step);
-    XSync(server().display(), False);
-  }
+  }));
   EXPECT_EQ(WaitForPlace(start + first + newest), start + first + newest)
       << "with the button still down";
   server().ReleaseButton();
@@ -601,7 +578,7 @@ const ClickPair kClickPairs[] = {
     {"ThreePixelsApartDown", Milliseconds(60), {0, 3}, false},
 };
 
-using TwoClicksTest = DesktopTestWithParam<ClickPair>;
+class TwoClicksTest : public DogWindow, public testing::WithParamInterface<ClickPair> {};
 
 TEST_P(TwoClicksTest, DoubleClickOnlyWithinTheTimeAndTheDistance) {
   const ClickPair& pair = GetParam();
@@ -610,11 +587,10 @@ TEST_P(TwoClicksTest, DoubleClickOnlyWithinTheTimeAndTheDistance) {
     GTEST_SKIP() << "the Windows build leaves double-clicks to the system, and Wine's double-click "
                     "rectangle takes only clicks less than two pixels apart";
   }
-  Program& dog = Start();
-  const Point place = FirstRunPlace(server());
-  ASSERT_EQ(WaitForPlace(dog, place), place) << "the window did not open there";
+  ASSERT_NO_FATAL_FAILURE(StartProgram());
+  Program& dog = program();
 
-  const Point first = place + kGrip;
+  const Point first = FirstRunPlace(server()) + kGrip;
   server().MovePointer(first);
   const auto pressed = std::chrono::steady_clock::now();
   server().Click();

@@ -15,52 +15,38 @@
 //                                         centroids and fails unless both moved right by 1 px
 //
 // Exit status: 0 done, 1 check failed or nothing found, 2 usage, 3 no display or extension.
-#include <X11/Xatom.h>
+//
+// Windows, their places, the pointer, screen captures and the pupils in them are handled with the
+// end-to-end harness's own code (tests/e2e/harness.h, watcher_view.h), compiled in by scripts/soak.
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <X11/extensions/XRes.h>
-#include <X11/extensions/XTest.h>
 
 #include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <optional>
 #include <string>
 #include <thread>
-#include <vector>
+
+#include "harness.h"
+#include "watcher_view.h"
 
 namespace {
 
+using e2e::kLeftEye;
+using e2e::Rect;
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// The watcher window's client area and its eyes, in client pixels.
-constexpr int kEyeY = 72;
-constexpr int kLeftEyeX = 32;
-constexpr int kRightEyeX = 82;
-// Pupils are the pure-black pixels within the eye's radius of 7, taken half a pixel inside it
-// so that the painted rim never counts.
-constexpr double kPupilSearchRadius = 6.5;
-constexpr int kEyeBox = 7;
-constexpr int kMinimumPupilPixels = 40;
 constexpr double kRequiredShift = 1.0;
-
-struct Rect {
-  int x = 0, y = 0, width = 0, height = 0;
-};
 
 // Losing the server ends any command quietly: the script sees the status.
 int OnConnectionLost(Display*) { std::_Exit(3); }
-
-int g_x_errors = 0;
-int CountError(Display*, XErrorEvent*) {
-  ++g_x_errors;
-  return 0;
-}
+// A window may vanish between two requests; the harness's queries then find nothing.
+int IgnoreError(Display*, XErrorEvent*) { return 0; }
 
 Display* Open() {
   Display* display = XOpenDisplay(nullptr);
@@ -70,62 +56,24 @@ Display* Open() {
     std::exit(3);
   }
   XSetIOErrorHandler(OnConnectionLost);
-  XSetErrorHandler(CountError);  // a window may vanish between two requests
+  XSetErrorHandler(IgnoreError);
   return display;
 }
 
-std::optional<Rect> RootRect(Display* display, Window window) {
-  const int errors = g_x_errors;
-  XWindowAttributes attributes{};
-  if (XGetWindowAttributes(display, window, &attributes) == 0) return std::nullopt;
-  int x = 0, y = 0;
-  Window child = None;
-  XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &x, &y, &child);
-  XSync(display, False);
-  if (g_x_errors != errors) return std::nullopt;
-  return Rect{x, y, attributes.width, attributes.height};
-}
-
-bool Viewable(Display* display, Window window) {
-  XWindowAttributes attributes{};
-  return XGetWindowAttributes(display, window, &attributes) != 0 &&
-         attributes.map_state == IsViewable;
-}
-
-bool ClassContains(Display* display, Window window, const char* part) {
-  XClassHint hint{};
-  if (XGetClassHint(display, window, &hint) == 0) return false;
-  const bool found = (hint.res_name && std::strstr(hint.res_name, part)) ||
-                     (hint.res_class && std::strstr(hint.res_class, part));
-  if (hint.res_name) XFree(hint.res_name);
-  if (hint.res_class) XFree(hint.res_class);
-  return found;
-}
-
-Window FindWindow(Display* display, Window under, const char* part) {
-  if (ClassContains(display, under, part) && Viewable(display, under)) return under;
-  Window root = None, parent = None, *children = nullptr;
-  unsigned count = 0;
-  Window found = None;
-  if (XQueryTree(display, under, &root, &parent, &children, &count) != 0) {
-    for (unsigned i = 0; i < count && found == None; ++i)
-      found = FindWindow(display, children[i], part);
+// The first viewable window whose WM_CLASS contains `part`; None if there is none.
+Window FindWindow(Display* display, const char* part) {
+  for (Window window : e2e::FindWindowsByClass(display, part)) {
+    if (e2e::IsWindowViewable(display, window)) return window;
   }
-  if (children != nullptr) XFree(children);
-  return found;
+  return None;
 }
 
 Window ParseWindow(const char* text) { return static_cast<Window>(std::strtoul(text, nullptr, 0)); }
 
-void MovePointer(Display* display, int x, int y) {
-  XTestFakeMotionEvent(display, DefaultScreen(display), x, y, CurrentTime);
-  XSync(display, False);
-}
-
 int CommandWindow(const char* part) {
   Display* display = Open();
-  const Window window = FindWindow(display, DefaultRootWindow(display), part);
-  const std::optional<Rect> rect = window != None ? RootRect(display, window) : std::nullopt;
+  const Window window = FindWindow(display, part);
+  const std::optional<Rect> rect = window != None ? e2e::RootRect(display, window) : std::nullopt;
   if (!rect) return 1;
   std::printf("0x%lx %d %d %d %d\n", window, rect->x, rect->y, rect->width, rect->height);
   return 0;
@@ -135,7 +83,7 @@ int CommandWindow(const char* part) {
 // well outside the window, so the pupils are pulled every way.
 int CommandCircle(Window window, double seconds, int period_ms) {
   Display* display = Open();
-  const std::optional<Rect> rect = RootRect(display, window);
+  const std::optional<Rect> rect = e2e::RootRect(display, window);
   if (!rect) return 1;
   const double cx = rect->x + rect->width / 2.0;
   const double cy = rect->y + rect->height / 2.0;
@@ -152,8 +100,8 @@ int CommandCircle(Window window, double seconds, int period_ms) {
       rest = Clock::now() + kMoving;
     }
     const double radius = 130 + 110 * std::sin(step * 0.013);  // 20 to 240 px
-    MovePointer(display, static_cast<int>(std::lround(cx + radius * std::cos(angle))),
-                static_cast<int>(std::lround(cy + radius * std::sin(angle))));
+    e2e::MovePointer(display, {static_cast<int>(std::lround(cx + radius * std::cos(angle))),
+                               static_cast<int>(std::lround(cy + radius * std::sin(angle)))});
     angle += 0.09;
     ++step;
     std::this_thread::sleep_for(milliseconds(period_ms));
@@ -162,13 +110,8 @@ int CommandCircle(Window window, double seconds, int period_ms) {
 }
 
 int CommandPointer() {
-  Display* display = Open();
-  Window root = None, child = None;
-  int x = 0, y = 0, window_x = 0, window_y = 0;
-  unsigned mask = 0;
-  XQueryPointer(display, DefaultRootWindow(display), &root, &child, &x, &y, &window_x, &window_y,
-                &mask);
-  std::printf("%d,%d\n", x, y);
+  const e2e::Point at = e2e::PointerPosition(Open());
+  std::printf("%d,%d\n", at.x, at.y);
   return 0;
 }
 
@@ -213,85 +156,54 @@ int CommandResources(Window window) {
   return 0;
 }
 
-struct Pupil {
-  double x = 0, y = 0;
-  int pixels = 0;
-};
-
-Pupil FindPupil(XImage* image, int eye_x) {
-  Pupil pupil;
-  double sum_x = 0, sum_y = 0;
-  for (int y = kEyeY - kEyeBox; y <= kEyeY + kEyeBox; ++y) {
-    for (int x = eye_x - kEyeBox; x <= eye_x + kEyeBox; ++x) {
-      if (std::hypot(x - eye_x, y - kEyeY) > kPupilSearchRadius) continue;
-      if ((XGetPixel(image, x, y) & 0xFFFFFF) != 0) continue;
-      sum_x += x - eye_x;
-      sum_y += y - kEyeY;
-      ++pupil.pixels;
-    }
-  }
-  if (pupil.pixels > 0) pupil.x = sum_x / pupil.pixels, pupil.y = sum_y / pupil.pixels;
-  return pupil;
-}
-
-struct Pupils {
-  Pupil left, right;
-  bool Complete() const {
-    return left.pixels >= kMinimumPupilPixels && right.pixels >= kMinimumPupilPixels;
-  }
-  bool operator==(const Pupils& o) const {
-    return left.x == o.left.x && left.y == o.left.y && right.x == o.right.x && right.y == o.right.y;
-  }
-};
-
-std::optional<Pupils> ReadPupils(Display* display, const Rect& client) {
-  // The root window's pixels: what is on the screen, whatever the program's window is.
-  XImage* image = XGetImage(display, DefaultRootWindow(display), client.x, client.y,
-                            static_cast<unsigned>(client.width),
-                            static_cast<unsigned>(client.height), AllPlanes, ZPixmap);
-  if (image == nullptr) return std::nullopt;
-  Pupils pupils{FindPupil(image, kLeftEyeX), FindPupil(image, kRightEyeX)};
-  XDestroyImage(image);
+// Both pupils found in one capture of the client area, or nothing without both.
+std::optional<e2e::Pupils> ReadPupils(Display* display, const Rect& client) {
+  const e2e::Pupils pupils = e2e::FindPupils(e2e::Capture(display, client));
+  if (!pupils.left || !pupils.right) return std::nullopt;
   return pupils;
 }
 
+bool Same(const e2e::Pupils& a, const e2e::Pupils& b) {
+  return a.left->dx == b.left->dx && a.left->dy == b.left->dy && a.right->dx == b.right->dx &&
+         a.right->dy == b.right->dy;
+}
+
 // Moves the pointer and waits until three readings in a row, 100 ms apart, agree.
-std::optional<Pupils> LookAt(Display* display, const Rect& client, int x, int y) {
-  MovePointer(display, x, y);
-  std::optional<Pupils> last;
+std::optional<e2e::Pupils> LookAt(Display* display, const Rect& client, int x, int y) {
+  e2e::MovePointer(display, {x, y});
+  std::optional<e2e::Pupils> last;
   int agreeing = 0;
   const auto end = Clock::now() + milliseconds(3000);
   while (Clock::now() < end && agreeing < 3) {
     std::this_thread::sleep_for(milliseconds(100));
-    const std::optional<Pupils> now = ReadPupils(display, client);
-    agreeing = now && now->Complete() && last && *now == *last ? agreeing + 1 : 1;
+    const std::optional<e2e::Pupils> now = ReadPupils(display, client);
+    agreeing = now && last && Same(*now, *last) ? agreeing + 1 : 1;
     last = now;
   }
-  if (!last || !last->Complete()) return std::nullopt;
   return last;
 }
 
 int CommandFollow(Window window) {
   Display* display = Open();
-  const std::optional<Rect> client = RootRect(display, window);
-  if (!client || client->width < kRightEyeX + kEyeBox + 1 || client->height < kEyeY + kEyeBox + 1) {
-    std::printf("window 0x%lx is gone or too small\n", window);
+  const std::optional<Rect> client = e2e::RootRect(display, window);
+  if (!client || client->width != e2e::kClientWidth || client->height != e2e::kClientHeight) {
+    std::printf("window 0x%lx is gone or not of the client area's size\n", window);
     return 1;
   }
-  const int eye_level = client->y + kEyeY;
-  const std::optional<Pupils> left = LookAt(display, *client, 0, eye_level);
-  const std::optional<Pupils> right =
+  const int eye_level = client->y + kLeftEye.y;
+  const std::optional<e2e::Pupils> left = LookAt(display, *client, 0, eye_level);
+  const std::optional<e2e::Pupils> right =
       LookAt(display, *client, DisplayWidth(display, DefaultScreen(display)) - 1, eye_level);
   if (!left || !right) {
     std::printf("no pupils found in the eyes (%s)\n",
                 left ? "pointer far right" : "pointer far left");
     return 1;
   }
-  const double left_shift = right->left.x - left->left.x;
-  const double right_shift = right->right.x - left->right.x;
+  const double left_shift = right->left->dx - left->left->dx;
+  const double right_shift = right->right->dx - left->right->dx;
   std::printf(
       "left pupil x %+.2f -> %+.2f (shift %+.2f), right pupil x %+.2f -> %+.2f (shift %+.2f)\n",
-      left->left.x, right->left.x, left_shift, left->right.x, right->right.x, right_shift);
+      left->left->dx, right->left->dx, left_shift, left->right->dx, right->right->dx, right_shift);
   return left_shift >= kRequiredShift && right_shift >= kRequiredShift ? 0 : 1;
 }
 

@@ -410,8 +410,7 @@ TEST_P(ScaleChangeTest, DrawsTheDisplayImageAgainAtTheNewScale) {
   const std::vector<RECT> region = KeyCut(form);
   form.SetFillColor(kEye);
   form.Circle(8.0f, 12.0f, 3.0f, kEye);  // inside the disc, away from its edge
-  std::array<runtime::PixelRect, runtime::Form::kMaxDirty> dirty;
-  form.TakeDirty(dirty);
+  TakeDirty(form);
 
   ASSERT_TRUE(form.RaiseScaleChanged(To()));
   EXPECT_FALSE(form.RaiseScaleChanged(To()));
@@ -434,13 +433,12 @@ TEST_P(ScaleChangeTest, DrawsTheDisplayImageAgainAtTheNewScale) {
   // The whole new image is to be shown, once.
   std::vector<char> covered(static_cast<std::size_t>(form.DisplayWidthPixels()) *
                             form.DisplayHeightPixels());
-  const int count = form.TakeDirty(dirty);
-  for (int i = 0; i < count; ++i)
-    for (int y = dirty[i].top; y < dirty[i].bottom; ++y)
-      for (int x = dirty[i].left; x < dirty[i].right; ++x)
+  for (const runtime::PixelRect& r : TakeDirty(form))
+    for (int y = r.top; y < r.bottom; ++y)
+      for (int x = r.left; x < r.right; ++x)
         covered[static_cast<std::size_t>(y * form.DisplayWidthPixels() + x)] = 1;
   EXPECT_EQ(std::count(covered.begin(), covered.end(), 0), 0);
-  EXPECT_EQ(form.TakeDirty(dirty), 0);
+  EXPECT_EQ(TakeDirty(form), std::vector<runtime::PixelRect>());
 
   ExpectShapeFollowsTheDisplayImage(form, form.DisplayShape(region));
 }
@@ -451,7 +449,7 @@ TEST_P(ScaleChangeTest, TheWatcherKeepsItsEyesAndItsPlace) {
   headless::SetDisplayScale(From());
   fMouseWatch watch;
   constexpr int kLeft = 600, kTop = 400;
-  SetWindowPos(watch.hWnd(), nullptr, kLeft, kTop, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+  MoveWindowTo(watch.hWnd(), kLeft, kTop);
   headless::SetCursor(kLeft + EyeLeftX + 500, kTop + EyeLeftY);
   for (int i = 0; i < 10; ++i) headless::FireTimers();  // until it rests
   ASSERT_EQ(headless::FireTimers(), 0);

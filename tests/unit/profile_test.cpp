@@ -486,9 +486,7 @@ TEST_F(Write, AUtf16FileFollowsLinksAndKeepsItsPermissions) {
   EXPECT_TRUE(WritePrivateProfileStringA("S", "k", "2", (dir_ / "link.ini").c_str()));
   EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "link.ini"));
   EXPECT_EQ(ReadFileIfAny(dir_ / "real/settings.ini"), Be(u"[S]\r\nk=2\r\n"));
-  struct stat info;
-  ASSERT_EQ(stat((dir_ / "real/settings.ini").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0604u);
+  EXPECT_EQ(ModeOf(dir_ / "real/settings.ini"), 0604u);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ / "real"), {}), 1);
 }
 
@@ -521,11 +519,8 @@ TEST_F(Write, KeepsThePermissionsAndFollowsTheUmaskForANewFile) {
   EXPECT_TRUE(WritePrivateProfileStringA("S", "k", "2", (dir_ / "old.ini").c_str()));
   EXPECT_TRUE(WritePrivateProfileStringA("S", "k", "1", (dir_ / "new.ini").c_str()));
   umask(mask);
-  struct stat info;
-  ASSERT_EQ(stat((dir_ / "old.ini").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0604u);
-  ASSERT_EQ(stat((dir_ / "new.ini").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(ModeOf(dir_ / "old.ini"), 0604u);
+  EXPECT_EQ(ModeOf(dir_ / "new.ini"), 0640u);
 }
 
 TEST_F(Write, FailsWhereNoFileCanBe) {

@@ -165,9 +165,7 @@ TEST_F(SettingsPlaceTest, AShippedFileServesUntilTheUsersOwnTakesTheNewPlace) {
   EXPECT_EQ(SavedAndReadBack(), "1500,3000|765,1515");
   EXPECT_EQ(ReadFile(Beside()), shipped);
   EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n");
-  struct stat info;
-  ASSERT_EQ(stat((config_ / "ozzlebeck").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0700u);
+  EXPECT_EQ(ModeOf(config_ / "ozzlebeck"), 0700u);
 }
 
 // The user's own file, once there, is read instead of the shipped one.
@@ -243,11 +241,7 @@ TEST_F(SettingsPlaceTest, TheFileSystemDecides) {
       result += platform::SettingsFileWritable((program_ / name).string()) ? '1' : '0';
     const std::string made = (dir_.path() / "home" / "a" / "b").string();
     result += platform::MakeSettingsFolder(made) ? '1' : '0';
-    struct stat info;
-    result +=
-        stat((dir_.path() / "home" / "a").c_str(), &info) == 0 && (info.st_mode & 07777) == 0700
-            ? '1'
-            : '0';
+    result += ModeOf(dir_.path() / "home" / "a") == 0700u ? '1' : '0';
     return result;
   });
   // A link is written through to its target, which lies in a folder the user may write.

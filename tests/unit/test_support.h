@@ -122,6 +122,13 @@ inline void WriteFile(const std::string& path, const std::string& bytes,
   }
 }
 
+// The permission bits of the file at `path`; nothing when it cannot be looked at.
+inline std::optional<mode_t> ModeOf(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return std::nullopt;
+  return info.st_mode & 07777;
+}
+
 // A folder of its own under the system's temporary folder, removed with the object.
 class TempDir {
  public:
