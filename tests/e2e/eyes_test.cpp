@@ -334,10 +334,10 @@ class FollowTest : public ProgramOnServer {
 
   // The wake-ups of the program's main thread and of its whole process in one window of 10 s.
   struct WakeUps {
-    long main_thread, process;
+    long main_thread, process, processor_ticks;
   };
   // After a rest, the wake-ups in windows of 10 s: up to three, until one has at most `limit` of
-  // those `counted`, since a single window may catch another process preempting the program.
+  // those `counted`, since a single window may catch a stray wake-up.
   // Empty when the program is gone.
   std::vector<WakeUps> WakeUpsAtRest(long WakeUps::*counted, long limit) {
     std::this_thread::sleep_for(kRest);
@@ -346,11 +346,15 @@ class FollowTest : public ProgramOnServer {
     while (windows.size() < 3 && (windows.empty() || windows.back().*counted > limit)) {
       const std::optional<long> thread_before = ThreadContextSwitches(pid, pid);
       const std::optional<long> before = ContextSwitches(pid);
+      const std::optional<long> ticks_before = ProcessorTicks(pid);
       std::this_thread::sleep_for(Milliseconds(10'000));
       const std::optional<long> thread_after = ThreadContextSwitches(pid, pid);
       const std::optional<long> after = ContextSwitches(pid);
-      if (!thread_before || !before || !thread_after || !after) return {};
-      windows.push_back({*thread_after - *thread_before, *after - *before});
+      const std::optional<long> ticks_after = ProcessorTicks(pid);
+      if (!thread_before || !before || !ticks_before || !thread_after || !after || !ticks_after)
+        return {};
+      windows.push_back(
+          {*thread_after - *thread_before, *after - *before, *ticks_after - *ticks_before});
     }
     return windows;
   }
@@ -359,10 +363,9 @@ class FollowTest : public ProgramOnServer {
   Look looking_right_, looking_left_;
 };
 
-// Its once-a-second question alone makes ten wake-ups in ten seconds, so one more (another
-// process on a busy machine preempting the program counts too) would fail a single window:
-// up to three windows are measured (see WakeUpsAtRest), and one must stay within ten. A program
-// that wakes more than once a second fails all three.
+// Its once-a-second question alone makes ten wake-ups in ten seconds, so a single stray one
+// would fail a single window: up to three windows are measured (see WakeUpsAtRest), and one must
+// stay within ten. A program that wakes more than once a second fails all three.
 TEST_F(FollowTest, AtRestTheProgramWakesAtMostOnceASecond) {
   if (UnderWine()) GTEST_SKIP() << "see AtRestTheWindowsBuildsMainThreadWakesATenthAsOften";
   const std::vector<WakeUps> windows = WakeUpsAtRest(&WakeUps::process, 10);
@@ -371,6 +374,11 @@ TEST_F(FollowTest, AtRestTheProgramWakesAtMostOnceASecond) {
   for (const WakeUps& n : windows) seen << " " << n.process;
   EXPECT_LE(windows.back().process, 10) << "with the pointer and the window still, the program woke"
                                         << seen.str() << " times in windows of 10 s";
+  // A program that never sleeps wakes no more: it shows in the processor time (a tenth of a
+  // second in ten at most, where one that polls without waiting takes all ten).
+  EXPECT_LE(windows.back().processor_ticks, 10)
+      << "at rest the program used " << windows.back().processor_ticks << " hundredths of a second "
+      << "of processor time in 10 s";
   // Asleep, not stuck: it still answers the mouse.
   EXPECT_TRUE(TimeToTurn(right_, true)) << "after the rest the pupils never turned";
 }

@@ -571,18 +571,16 @@ std::vector<Window> XServer::FindViewableWindowsByClass(std::string_view part) c
 
 namespace {
 
-// Voluntary plus involuntary context switches in a /proc status file; nothing if it is gone.
+// The voluntary context switches in a /proc status file; nothing if it is gone.
 std::optional<long> SwitchesIn(const std::filesystem::path& status_path) {
   std::ifstream status(status_path);
   if (!status) return std::nullopt;
-  long total = 0;
+  constexpr std::string_view kKey = "voluntary_ctxt_switches:";
   std::string line;
   while (std::getline(status, line)) {
-    for (const char* key : {"voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:"}) {
-      if (line.rfind(key, 0) == 0) total += std::atol(line.c_str() + std::strlen(key));
-    }
+    if (line.rfind(kKey, 0) == 0) return std::atol(line.c_str() + kKey.size());
   }
-  return total;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -595,6 +593,20 @@ std::optional<long> ContextSwitches(pid_t pid) {
   long total = 0;
   for (const auto& task : it) total += SwitchesIn(task.path() / "status").value_or(0);
   return total;
+}
+
+std::optional<long> ProcessorTicks(pid_t pid) {
+  const std::optional<std::string> stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  // After the command's name in parentheses (which may hold anything): the state, then fields
+  // 4 to 13, then utime and stime.
+  const std::size_t name_end = stat ? stat->rfind(')') : std::string::npos;
+  if (name_end == std::string::npos) return std::nullopt;
+  std::istringstream fields(stat->substr(name_end + 1));
+  std::string skipped;
+  for (int i = 3; i <= 13; ++i) fields >> skipped;
+  long user = 0, system = 0;
+  if (!(fields >> user >> system)) return std::nullopt;
+  return user + system;
 }
 
 std::optional<long> ThreadContextSwitches(pid_t pid, pid_t tid) {

@@ -375,12 +375,16 @@ class Program {
   Window window_ = None;
 };
 
-// How often the threads of process `pid` have been switched out so far, to sleep or not
-// (voluntary plus involuntary context switches from /proc): each one is a wake-up to come.
-// Nothing when the process is gone.
+// How often the threads of process `pid` have gone to sleep so far (voluntary context switches
+// from /proc): each one is a wake-up to come. Being preempted by another process on a busy
+// machine is no wake-up and is not counted; a thread that never sleeps shows in
+// ProcessorTicks instead. Nothing when the process is gone.
 std::optional<long> ContextSwitches(pid_t pid);
 // The same for one thread of it, `tid` (the main thread's is the process's own pid).
 std::optional<long> ThreadContextSwitches(pid_t pid, pid_t tid);
+// The processor time process `pid` has used so far, user and system, in clock ticks (1/100 s
+// on Linux). Nothing when the process is gone.
+std::optional<long> ProcessorTicks(pid_t pid);
 
 // The pointer, moved by a real (XTest) motion event, as a mouse would.
 void MovePointer(Display* display, Point to);
