@@ -218,8 +218,12 @@ TEST_F(WaylandTest, PupilsFollowThePointerOverTheDesktopAndRestWithoutWakeUps) {
   // At rest the compositor sends nothing and the program sleeps.
   std::this_thread::sleep_for(milliseconds(1000));
   const auto before = e2e::ContextSwitches(toy.pid());
+  const auto ticks = e2e::ProcessorTicks(toy.pid());
   std::this_thread::sleep_for(milliseconds(10000));
   EXPECT_EQ(e2e::ContextSwitches(toy.pid()), before) << "wake-ups in 10 s at rest";
+  ASSERT_TRUE(ticks.has_value());
+  EXPECT_LE(e2e::ProcessorTicks(toy.pid()).value_or(0) - *ticks, 10)
+      << "hundredths of a second of processor time in 10 s at rest (it never slept?)";
   // A move after the rest turns the pupils within 120 ms.
   const Point target = centre + Point{-250, 0};
   pointer_->Move(target);
