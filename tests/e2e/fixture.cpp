@@ -148,12 +148,16 @@ Point DesktopTest::DragTo(const Program& program, Point grip, Point target, bool
   return WaitForPlace(program, target);
 }
 
-void DesktopTest::DragAndDoubleClick(Program& program, Point grip, Point target) const {
-  ASSERT_EQ(DragTo(program, grip, target), target) << "three drags did not bring it there";
-  ASSERT_TRUE(PointerIsFree()) << "the pointer stays grabbed after the drag";
+void DesktopTest::DoubleClickToQuit(Program& program) const {
   server().DoubleClick();
   ASSERT_TRUE(EndsWithStatusZero(program))
       << "after a double-click at " << server().PointerPosition();
+}
+
+void DesktopTest::DragAndDoubleClick(Program& program, Point grip, Point target) const {
+  ASSERT_EQ(DragTo(program, grip, target), target) << "three drags did not bring it there";
+  ASSERT_TRUE(PointerIsFree()) << "the pointer stays grabbed after the drag";
+  DoubleClickToQuit(program);
 }
 
 bool DesktopTest::PointerIsFree() const {

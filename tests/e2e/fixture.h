@@ -124,8 +124,10 @@ class DesktopTest : public testing::Test {
   // the window is, up to three times. Unless `hold`, the button then comes up and the pointer
   // is waited for (see PointerIsFree). Returns where the window rests.
   Point DragTo(const Program& program, Point grip, Point target, bool hold = false) const;
+  // Double-clicks where the pointer is; `program` must end, with status 0, soon after.
+  void DoubleClickToQuit(Program& program) const;
   // Drags `program`'s window by `grip` to `target` (see DragTo), checks that the pointer is free
-  // again, and double-clicks there: the program must end with status 0.
+  // again, and double-clicks there (DoubleClickToQuit).
   void DragAndDoubleClick(Program& program, Point grip, Point target) const;
   // Whether no client holds the pointer grab, found by taking it (and giving it back at once).
   // The X11 build holds one until it has seen a drag's release; a press before then goes nowhere.

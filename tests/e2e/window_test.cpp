@@ -54,13 +54,6 @@ class DogWindow : public DesktopTest {
     return testing::AssertionSuccess();
   }
 
-  // Double-clicks where the pointer is; the program must end, with status 0, soon after.
-  void DoubleClickToQuit() const {
-    server().DoubleClick();
-    ASSERT_TRUE(EndsWithStatusZero(program()))
-        << "after a double-click at " << server().PointerPosition();
-  }
-
   const Image& Picture() {
     if (picture_.width() == 0) picture_ = e2e::LoadBmp(PicturePath());
     return picture_;
@@ -412,7 +405,7 @@ TEST_P(DogWindowTest, DoubleClickRightAfterStartStoresThePlaceItOpenedAt) {
   const Point place = Place();
 
   server().MovePointer(OnScreen(kGrip));
-  ASSERT_NO_FATAL_FAILURE(DoubleClickToQuit());
+  ASSERT_NO_FATAL_FAILURE(DoubleClickToQuit(program()));
 
   const std::optional<std::string> settings = program().ReadSettings();
   ASSERT_TRUE(StoredPlaceIs(settings, place)) << "in " << program().SettingsPath();
@@ -468,7 +461,7 @@ TEST_P(HeldDoubleClickTest, DoubleClickWhileTheEndOfADragWaitsCounts) {
   EXPECT_TRUE(StaysAt(target)) << "after the double-click " << c.name;
   // Not stuck in the drag: it answers a double-click on the face as ever.
   server().MovePointer(OnScreen(scaled(kGrip)));
-  ASSERT_NO_FATAL_FAILURE(DoubleClickToQuit());
+  ASSERT_NO_FATAL_FAILURE(DoubleClickToQuit(program()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -504,7 +497,7 @@ TEST_P(DogWindowTest, DragWhoseTravelAndReleaseArriveTogetherMovesTheWindow) {
       << "pressed at " << start + kGrip << ", released at " << server().PointerPosition();
   EXPECT_TRUE(StaysAt(start + travel)) << "after the button came up";
   // Not stuck in a drag: it answers a double-click on the face as ever.
-  ASSERT_NO_FATAL_FAILURE(DoubleClickToQuit());
+  ASSERT_NO_FATAL_FAILURE(DoubleClickToQuit(program()));
 }
 
 // Motions that queue up while the program is held up during a drag come as one batch: the

@@ -142,22 +142,11 @@ class WaylandTest : public ::testing::Test {
   // The program's viewable window and its client area in root coordinates.
   bool FindWindow() {
     window_ = 0;
-    for (Window w : FindByClass(DefaultRootWindow(display_))) window_ = w;
+    for (Window w : e2e::FindWindowsByClass(display_, "ozzlebeck")) window_ = w;
     if (window_ == 0) return false;
     if (const std::optional<e2e::Rect> client = e2e::RootRect(display_, window_))
       place_ = {client->x, client->y};
     return e2e::IsWindowViewable(display_, window_);
-  }
-  // The windows below `parent`, at any depth, whose WM_CLASS name holds "ozzlebeck".
-  std::vector<Window> FindByClass(Window parent) {
-    std::vector<Window> found;
-    for (Window child : e2e::Children(display_, parent)) {
-      const auto wm_class = e2e::WmClass(display_, child);
-      if (wm_class && wm_class->first.find("ozzlebeck") != std::string::npos)
-        found.push_back(child);
-      for (Window w : FindByClass(child)) found.push_back(w);
-    }
-    return found;
   }
   void StartAndFind(Toy& toy) {
     toy.Start();
