@@ -5,6 +5,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <ranges>
 
 #include "fixture.h"
 
@@ -103,12 +104,11 @@ TEST_P(WatcherWindowTest, PaintsTwoEyesWithPupils) {
       },
       kFirstPaintTimeout);
   ASSERT_EQ(shown.width(), kClientWidth);
-  EXPECT_EQ(stray_pixels(shown, kLeftEye), 0)
-      << "left eye: pixels neither " << kEyeColour << " nor black";
-  EXPECT_EQ(stray_pixels(shown, kRightEye), 0)
-      << "right eye: pixels neither " << kEyeColour << " nor black";
-  EXPECT_TRUE(PupilOffset(shown, kLeftEye).has_value()) << "no pupil in the left eye";
-  EXPECT_TRUE(PupilOffset(shown, kRightEye).has_value()) << "no pupil in the right eye";
+  for (const auto& [eye, name] : {std::pair{kLeftEye, "left"}, std::pair{kRightEye, "right"}}) {
+    EXPECT_EQ(stray_pixels(shown, eye), 0)
+        << name << " eye: pixels neither " << kEyeColour << " nor black";
+    EXPECT_TRUE(PupilOffset(shown, eye).has_value()) << "no pupil in the " << name << " eye";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(WindowManagers, WatcherWindowTest, BothWindowManagers(), CaseName());
@@ -219,12 +219,12 @@ TEST_P(PupilTest, LeanTowardsThePointer) {
     return cursor.left.Holds(r.left) && cursor.right.Holds(r.right);
   }));
 
-  EXPECT_TRUE(cursor.left.Holds(seen.left))
-      << "pointer at " << at << ", window client area " << Client() << ": left pupil moved by "
-      << seen.left << ", expected x " << cursor.left.x << ", y " << cursor.left.y;
-  EXPECT_TRUE(cursor.right.Holds(seen.right))
-      << "pointer at " << at << ", window client area " << Client() << ": right pupil moved by "
-      << seen.right << ", expected x " << cursor.right.x << ", y " << cursor.right.y;
+  for (const auto& [lean, offset, name] : {std::tuple{cursor.left, seen.left, "left"},
+                                           std::tuple{cursor.right, seen.right, "right"}}) {
+    EXPECT_TRUE(lean.Holds(offset))
+        << "pointer at " << at << ", window client area " << Client() << ": " << name
+        << " pupil moved by " << offset << ", expected x " << lean.x << ", y " << lean.y;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(WindowManagers, PupilTest,
@@ -332,6 +332,29 @@ class FollowTest : public ProgramOnServer {
     }
   }
 
+  // Three moves of the pointer, each after a rest (longer by `rest_step` each time): to `first`,
+  // where the pupils look right if `first_right`, back to `second`, then to `first` again. The
+  // milliseconds each took to turn the pupils (see TimeToTurn); fails the test, and stops, at a
+  // move the pupils did not follow within `timeout`.
+  std::vector<long> TurnsAfterRests(Point first, Point second, bool first_right, bool warp = false,
+                                    Milliseconds timeout = kRedrawTimeout,
+                                    Milliseconds rest_step = Milliseconds(0)) {
+    std::vector<long> took;
+    for (int i = 0; i < 3; ++i) {
+      std::this_thread::sleep_for(kRest + i * rest_step);
+      const bool to_first = i % 2 == 0;
+      const std::optional<long> ms =
+          TimeToTurn(to_first ? first : second, to_first == first_right, warp, timeout);
+      if (!ms) {
+        ADD_FAILURE() << "move " << i << ": the pupils did not turn within " << timeout.count()
+                      << " ms";
+        break;
+      }
+      took.push_back(*ms);
+    }
+    return took;
+  }
+
   // The wake-ups of the program's main thread and of its whole process in one window of 10 s.
   struct WakeUps {
     long main_thread, process, processor_ticks;
@@ -370,10 +393,9 @@ TEST_F(FollowTest, AtRestTheProgramWakesAtMostOnceASecond) {
   if (UnderWine()) GTEST_SKIP() << "see AtRestTheWindowsBuildsMainThreadWakesAtMostHalfAsOften";
   const std::vector<WakeUps> windows = WakeUpsAtRest(&WakeUps::process, 10);
   ASSERT_FALSE(windows.empty()) << "the program is gone";
-  std::ostringstream seen;
-  for (const WakeUps& n : windows) seen << " " << n.process;
-  EXPECT_LE(windows.back().process, 10) << "with the pointer and the window still, the program woke"
-                                        << seen.str() << " times in windows of 10 s";
+  EXPECT_LE(windows.back().process, 10)
+      << "with the pointer and the window still, the program woke"
+      << Listed(windows | std::views::transform(&WakeUps::process)) << " times in windows of 10 s";
   // A program that never sleeps wakes no more: it shows in the processor time (a tenth of a
   // second in ten at most, where one that polls without waiting takes all ten).
   EXPECT_LE(windows.back().processor_ticks, 10)
@@ -413,14 +435,9 @@ TEST_F(FollowTest, AfterARestADeviceMoveOverTheDogTurnsBothPupilsWithin120Ms) {
   const Point on_right = OnScreen({kRightEye.x + 2 * kEyeRadius, kRightEye.y});
   server().MovePointer(on_right);
   ASSERT_TRUE(WaitForLook(looking_right_, true, kRedrawTimeout)) << "pointer at " << on_right;
-  for (int i = 0; i < 3; ++i) {
-    const bool toRight = i % 2 == 1;
-    std::this_thread::sleep_for(kRest);
-    const std::optional<long> ms = TimeToTurn(toRight ? on_right : on_left, toRight);
-    ASSERT_TRUE(ms) << "move " << i << ": the pupils never turned";
-    EXPECT_LE(*ms, 120) << "move " << i << ": after a rest the pupils took " << *ms
-                        << " ms to turn";
-  }
+  const std::vector<long> took = TurnsAfterRests(on_left, on_right, false);
+  ASSERT_EQ(took.size(), 3u);
+  EXPECT_LE(std::ranges::max(took), 120) << "after rests the pupils took" << Listed(took) << " ms";
 }
 
 // The first device motion wakes the program, and the tick runs on that wake-up rather than a
@@ -430,34 +447,24 @@ TEST_F(FollowTest, AfterARestADeviceMoveOverTheDogTurnsBothPupilsWithin120Ms) {
 // finds the move, within 600 ms.
 TEST_F(FollowTest, AfterARestADeviceMoveTurnsBothPupilsAtOnce) {
   const long limit = UnderWine() ? kWineRecheck.count() + 100 : 120;
-  std::vector<long> took;
-  for (int i = 0; i < 3; ++i) {
-    const bool toRight = i % 2 == 0;
-    std::this_thread::sleep_for(kRest);
-    const std::optional<long> ms = TimeToTurn(toRight ? right_ : left_, toRight);
-    ASSERT_TRUE(ms) << "move " << i << ": the pupils never turned";
-    took.push_back(*ms);
-    EXPECT_LE(*ms, limit) << "move " << i << ": after a rest the pupils took " << *ms
-                          << " ms to turn";
-  }
+  const std::vector<long> took = TurnsAfterRests(right_, left_, true);
+  ASSERT_EQ(took.size(), 3u);
+  EXPECT_LE(std::ranges::max(took), limit)
+      << "after rests the pupils took" << Listed(took) << " ms";
   if (UnderWine()) return;
-  EXPECT_LT(*std::min_element(took.begin(), took.end()), kPeriod.count())
-      << "none of three moves was followed within a period: " << took[0] << ", " << took[1] << ", "
-      << took[2] << " ms";
+  EXPECT_LT(std::ranges::min(took), kPeriod.count())
+      << "none of three moves was followed within a period:" << Listed(took) << " ms";
 }
 
 // A warp moves no device: the once-a-second question finds it. The rests differ by a third of
 // a second, so that the warps fall at different points between two questions. The allowance
 // beyond the second is for the tick, the drawing and the capture on a busy machine.
 TEST_F(FollowTest, AfterARestAWarpedPointerIsFollowedWithinASecond) {
-  for (int i = 0; i < 3; ++i) {
-    const bool toRight = i % 2 == 0;
-    std::this_thread::sleep_for(kRest + i * kRecheck / 3);
-    const std::optional<long> ms =
-        TimeToTurn(toRight ? right_ : left_, toRight, /*warp=*/true, Milliseconds(2500));
-    ASSERT_TRUE(ms) << "warp " << i << ": the pupils did not turn within 2.5 s";
-    EXPECT_LE(*ms, kRecheck.count() + 200) << "warp " << i << ": the pupils took " << *ms << " ms";
-  }
+  const std::vector<long> took =
+      TurnsAfterRests(right_, left_, true, /*warp=*/true, Milliseconds(2500), kRecheck / 3);
+  ASSERT_EQ(took.size(), 3u);
+  EXPECT_LE(std::ranges::max(took), kRecheck.count() + 200)
+      << "the warps were followed in" << Listed(took) << " ms";
 }
 
 // Another program moves the window while the pointer rests: the eyes look from the new place.

@@ -154,6 +154,14 @@ testing::AssertionResult EndsWithStatusZero(Program& program,
 // Success when a settings file's text holds `place` (96-dpi pixels) as its Top and Left in twips.
 testing::AssertionResult StoredPlaceIs(const std::optional<std::string>& settings, Point place);
 
+// The items, each after a blank (" 12 7 30"), for failure messages.
+template <typename Items>
+std::string Listed(const Items& items) {
+  std::ostringstream text;
+  for (const auto& item : items) text << " " << item;
+  return text.str();
+}
+
 // Why a drag cannot be tested under Wine with a window manager (known Wine behaviours).
 inline constexpr const char* kWineDragUnderWindowManager =
     "under Wine with a window manager a drag does not hold: Wine maps the popup without a "

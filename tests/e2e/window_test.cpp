@@ -179,33 +179,22 @@ TEST_P(DogWindowTest, PupilsFollowThePointerDuringADrag) {
       << "with the pointer far right the pupils should lean right: " << before;
 
   // The press comes with the pointer's move to the grip, so no tick before the press sees the
-  // pointer there: a change in the eyes from now on happens during the drag.
-  const Point far_left{-600, 100};
-  PressAndMove(OnScreen(kGrip), far_left);
-  WaitForPlace(start + far_left);
-  const Pupils left = WaitForPupils(LookAtTheGrip, Timeouts().placement);
-  const Point left_place = Place();
-  const Point pointer_left = server().PointerPosition();
-
-  const Point far_right{1200, 0};
-  MoveHeldPointer(far_right);
-  WaitForPlace(start + far_left + far_right);
-  const Pupils right = WaitForPupils(LookAtTheGrip, Timeouts().placement);
-  const Point right_place = Place();
-  const Point pointer_right = server().PointerPosition();
+  // pointer there: a change in the eyes from now on happens during the drag. The drag goes far
+  // left, then far right.
+  Point travel{};
+  for (const Point leg : {Point{-600, 100}, Point{1200, 0}}) {
+    travel == Point{} ? PressAndMove(OnScreen(kGrip), leg) : MoveHeldPointer(leg);
+    travel = travel + leg;
+    const Point place = WaitForPlace(start + travel);
+    const Pupils pupils = WaitForPupils(LookAtTheGrip, Timeouts().placement);
+    EXPECT_EQ(place, start + travel) << "the window did not follow the pointer";
+    EXPECT_TRUE(LookAtTheGrip(pupils))
+        << "pointer at " << server().PointerPosition() << ", window at " << place << " (from "
+        << start << "): the pupils should look up at the grip " << kGrip
+        << ", left one right and right one left; " << pupils;
+  }
   server().ReleaseButton();
-
-  EXPECT_EQ(left_place, start + far_left) << "the window did not follow the pointer";
-  EXPECT_TRUE(LookAtTheGrip(left))
-      << "pointer at " << pointer_left << ", window at " << left_place << " (from " << start
-      << "): the pupils should look up at the grip " << kGrip
-      << ", left one right and right one left; " << left;
-  EXPECT_EQ(right_place, start + far_left + far_right) << "the window did not follow the pointer";
-  EXPECT_TRUE(LookAtTheGrip(right))
-      << "pointer at " << pointer_right << ", window at " << right_place << " (from " << start
-      << "): the pupils should look up at the grip " << kGrip
-      << ", left one right and right one left; " << right;
-  EXPECT_EQ(WaitForPlace(start + far_left + far_right), start + far_left + far_right);
+  EXPECT_EQ(WaitForPlace(start + travel), start + travel);
 }
 
 // A press and release without motion is a plain click: the window stays where it is.
@@ -628,10 +617,8 @@ TEST_P(UnderAWindowManagerTest, AsksItToKeepTheWindowAbove) {
         return std::find(state.begin(), state.end(), "_NET_WM_STATE_ABOVE") != state.end();
       },
       Timeouts().placement);
-  std::ostringstream atoms;
-  for (const std::string& atom : state) atoms << " " << atom;
   EXPECT_NE(std::find(state.begin(), state.end(), "_NET_WM_STATE_ABOVE"), state.end())
-      << "_NET_WM_STATE holds:" << atoms.str();
+      << "_NET_WM_STATE holds:" << Listed(state);
 }
 
 INSTANTIATE_TEST_SUITE_P(WindowManagers, UnderAWindowManagerTest,
