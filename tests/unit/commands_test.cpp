@@ -181,23 +181,17 @@ INSTANTIATE_TEST_SUITE_P(Paths, LongFileNameFallbackTest, ::testing::Values(
 
 class InitProfileTest : public HeadlessTest {
  protected:
-  // Start-up's naming of the settings, for a program at `exe`.
-  static void StartAt(const std::string& exe) {
-    headless::SetExecutablePath(exe);
-    Commands::InitEnvironment();
-    Commands::InitProfile();
-  }
   TempDir dir;
 };
 
 TEST_F(InitProfileTest, NamesTheSettingsFileAfterTheProgramBesideIt) {
-  StartAt(dir / "ozzlebeck");
+  NameTheSettingsFor(dir / "ozzlebeck");
   EXPECT_EQ(Commands::IniSection, "Tavik's Ozzlebeck");
   EXPECT_EQ(Commands::IniFile, dir / "ozzlebeck.ini");
 }
 
 TEST_F(InitProfileTest, KeepsAnUpperCaseNameAndEndsInLowerCaseIni) {
-  StartAt(dir / "WATCHER");
+  NameTheSettingsFor(dir / "WATCHER");
   EXPECT_EQ(Commands::ExeName, "WATCHER");
   EXPECT_EQ(Commands::IniFile, dir / "WATCHER.ini");
 }
@@ -205,7 +199,7 @@ TEST_F(InitProfileTest, KeepsAnUpperCaseNameAndEndsInLowerCaseIni) {
 // A missing folder cannot take a settings file: the user's own file of the same name does, and
 // the title-cased one beside the program would serve reads.
 TEST_F(InitProfileTest, FallsBackToTheTitleCasedNameWhenTheFolderIsMissing) {
-  StartAt("/no-such-ozz-folder/my-tools/watcher");
+  NameTheSettingsFor("/no-such-ozz-folder/my-tools/watcher");
   EXPECT_EQ(Commands::IniDefaultFile, "/No-Such-Ozz-Folder/My-Tools/Watcher.ini");
   EXPECT_TRUE(Commands::IniFile.ends_with("/ozzlebeck/Watcher.ini")) << Commands::IniFile;
 }

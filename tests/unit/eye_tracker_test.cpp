@@ -10,6 +10,8 @@
 
 namespace {
 
+using ::PrintTo;
+
 struct Centre {
   double x;
   double y;

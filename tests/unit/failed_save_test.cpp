@@ -17,6 +17,8 @@
 
 namespace {
 
+using ::PrintTo;
+
 namespace fs = std::filesystem;
 
 struct SaveOutcome {
@@ -38,9 +40,7 @@ SaveOutcome SaveIn(const std::string& exe, const std::string& config) {
     setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     headless::Reset();
     Commands::Reset();
-    headless::SetExecutablePath(exe);
-    Commands::InitEnvironment();
-    Commands::InitProfile();
+    NameTheSettingsFor(exe);
     Commands::WriteProfileString(Commands::IniSection, "Top", "765", Commands::IniFile);
     Commands::WriteProfileString(Commands::IniSection, "Left", "1515", Commands::IniFile);
     std::fflush(nullptr);

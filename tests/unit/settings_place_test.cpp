@@ -37,9 +37,7 @@ void GiveAway(const fs::path& root) {
 std::string NamesFor(const std::string& exe, bool systemInstall = false) {
   ResetProgramState();
   Commands::SystemInstall = systemInstall;
-  headless::SetExecutablePath(exe);
-  Commands::InitEnvironment();
-  Commands::InitProfile();
+  NameTheSettingsFor(exe);
   return Commands::IniFile + "|" + Commands::IniDefaultFile;
 }
 

@@ -39,6 +39,13 @@ inline void ResetProgramState() {
   Commands::Reset();
 }
 
+// Names the settings files as start-up does for a program at `exe`.
+inline void NameTheSettingsFor(const std::string& exe) {
+  headless::SetExecutablePath(exe);
+  Commands::InitEnvironment();
+  Commands::InitProfile();
+}
+
 class HeadlessTest : public ::testing::Test {
  protected:
   void SetUp() override { ResetProgramState(); }

@@ -14,6 +14,8 @@
 
 namespace {
 
+using ::PrintTo;
+
 constexpr COLORREF kWhite = 0x00FFFFFF;
 
 // What the pictures' letters stand for: 'k' the key colour (the top-left pixel's), 'n' near-black
