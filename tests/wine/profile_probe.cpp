@@ -23,6 +23,7 @@
 // the count and the buffer's first count + 2 bytes (a list's closing NULs), the rest of the
 // buffer having been filled with '#'. File names must avoid the names Windows keeps for devices
 // (NUL, CON, AUX, PRN, COM1, LPT1, ... with any extension).
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -30,6 +31,7 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/win32_api.h"
@@ -60,6 +62,11 @@ int HexDigit(char c) {
   return -1;
 }
 
+// The escapes a field may hold and the byte each stands for, both ways; a space, which a reader
+// may not see, is also read as \s, and \xHH stands for any byte.
+constexpr std::pair<char, char> kEscapes[] = {
+    {'\\', '\\'}, {'t', '\t'}, {'n', '\n'}, {'r', '\r'}, {'0', '\0'}};
+
 Field Unescape(const std::string& raw) {
   Field field;
   if (raw == kNullField) {
@@ -72,33 +79,18 @@ Field Unescape(const std::string& raw) {
       continue;
     }
     const char e = raw[++i];
-    switch (e) {
-      case 't':
-        field.text += '\t';
-        break;
-      case 'n':
-        field.text += '\n';
-        break;
-      case 'r':
-        field.text += '\r';
-        break;
-      case 's':
-        field.text += ' ';
-        break;
-      case '0':
-        field.text += '\0';
-        break;
-      case 'x':
-        if (i + 2 < raw.size() && HexDigit(raw[i + 1]) >= 0 && HexDigit(raw[i + 2]) >= 0) {
-          field.text += static_cast<char>(HexDigit(raw[i + 1]) * 16 + HexDigit(raw[i + 2]));
-          i += 2;
-        } else {
-          field.text += "\\x";
-        }
-        break;
-      default:
-        field.text += e;
-        break;
+    const auto escape = std::ranges::find(kEscapes, e, &std::pair<char, char>::first);
+    if (escape != std::end(kEscapes)) {
+      field.text += escape->second;
+    } else if (e == 's') {
+      field.text += ' ';
+    } else if (e != 'x') {
+      field.text += e;
+    } else if (i + 2 < raw.size() && HexDigit(raw[i + 1]) >= 0 && HexDigit(raw[i + 2]) >= 0) {
+      field.text += static_cast<char>(HexDigit(raw[i + 1]) * 16 + HexDigit(raw[i + 2]));
+      i += 2;
+    } else {
+      field.text += "\\x";
     }
   }
   return field;
@@ -108,30 +100,16 @@ std::string Escape(const char* data, std::size_t size) {
   std::string out;
   for (std::size_t i = 0; i < size; ++i) {
     const auto c = static_cast<unsigned char>(data[i]);
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\0':
-        out += "\\0";
-        break;
-      default:
-        if (c < 0x20 || c >= 0x7f) {
-          char hex[8];
-          std::snprintf(hex, sizeof hex, "\\x%02X", c);
-          out += hex;
-        } else {
-          out += static_cast<char>(c);
-        }
+    const auto escape = std::ranges::find(kEscapes, data[i], &std::pair<char, char>::second);
+    if (escape != std::end(kEscapes)) {
+      out += '\\';
+      out += escape->first;
+    } else if (c < 0x20 || c >= 0x7f) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
     }
   }
   return out;
