@@ -48,46 +48,32 @@ struct EndingCase : Named {
   Setting setting;
   int status;
   enum Stream { kNone, kOut, kErr } stream;  // the one stream written to
-  const char* starts_with;                   // what that stream starts with
+  std::string starts_with;                   // what that stream starts with
 };
+using enum EndingCase::Stream;
 
-const std::string kVersionLine = std::string("ozzlebeck (Tavik's Ozzlebeck) ") + OZZ_VERSION + "\n";
-const char* const kUsage = "Usage: ozzlebeck [--help | --version]\n";
-const char* const kUnknown = "ozzlebeck: unknown option '--frobnicate'; see 'ozzlebeck --help'\n";
+const std::string kVersion = std::string("ozzlebeck (Tavik's Ozzlebeck) ") + OZZ_VERSION + "\n";
+const std::string kUsage = "Usage: ozzlebeck [--help | --version]\n";
+const std::string kUnknown = "ozzlebeck: unknown option '--frobnicate'; see 'ozzlebeck --help'\n";
+const std::string kWord = "ozzlebeck: unexpected argument 'dog'; see 'ozzlebeck --help'\n";
+const std::string kCannotWrite = "ozzlebeck: cannot write to standard output\n";
 
+// One case a line, like a table.
+// clang-format off
 const EndingCase kEndingCases[] = {
-    {"Help", {"--help"}, {}, 0, EndingCase::kOut, kUsage},
-    {"Version", {"--version"}, {}, 0, EndingCase::kOut, kVersionLine.c_str()},
-    {"UnknownOption", {"--frobnicate"}, {}, 2, EndingCase::kErr, kUnknown},
-    {"UnknownAmongKnown", {"--help", "--frobnicate"}, {}, 2, EndingCase::kErr, kUnknown},
-    {"Word",
-     {"dog"},
-     {},
-     2,
-     EndingCase::kErr,
-     "ozzlebeck: unexpected argument 'dog'; see 'ozzlebeck --help'\n"},
+    {"Help", {"--help"}, {}, 0, kOut, kUsage},
+    {"Version", {"--version"}, {}, 0, kOut, kVersion},
+    {"UnknownOption", {"--frobnicate"}, {}, 2, kErr, kUnknown},
+    {"UnknownAmongKnown", {"--help", "--frobnicate"}, {}, 2, kErr, kUnknown},
+    {"Word", {"dog"}, {}, 2, kErr, kWord},
     // The command line is answered before any display is needed or opened.
-    {"HelpWithoutDisplay", {"--help"}, {.display = Setting::kUnset}, 0, EndingCase::kOut, kUsage},
-    {"VersionWithNoServer",
-     {"--version"},
-     {.display = Setting::kNoServer},
-     0,
-     EndingCase::kOut,
-     kVersionLine.c_str()},
-    {"UnknownWithNoServer",
-     {"--frobnicate"},
-     {.display = Setting::kNoServer},
-     2,
-     EndingCase::kErr,
-     kUnknown},
+    {"HelpWithoutDisplay", {"--help"}, {.display = Setting::kUnset}, 0, kOut, kUsage},
+    {"VersionWithNoServer", {"--version"}, {.display = Setting::kNoServer}, 0, kOut, kVersion},
+    {"UnknownWithNoServer", {"--frobnicate"}, {.display = Setting::kNoServer}, 2, kErr, kUnknown},
     // A version that cannot be written is a failure, and says so.
-    {"VersionOnFullOutput",
-     {"--version"},
-     {.full_output = true},
-     1,
-     EndingCase::kErr,
-     "ozzlebeck: cannot write to standard output\n"},
+    {"VersionOnFullOutput", {"--version"}, {.full_output = true}, 1, kErr, kCannotWrite},
 };
+// clang-format on
 
 class CommandLineTest : public DesktopTestWithParam<EndingCase> {
  protected:
@@ -115,11 +101,11 @@ TEST_P(CommandLineTest, EndsAtOnceWithoutAWindow) {
   EXPECT_EQ(run.ExitStatus(), c.status) << "stderr: " << run.Output();
   const std::string out = c.setting.full_output ? "" : run.StandardOutput();
   const std::string err = run.Output();
-  const std::string& written = c.stream == EndingCase::kOut ? out : err;
-  const std::string& silent = c.stream == EndingCase::kOut ? err : out;
+  const std::string& written = c.stream == kOut ? out : err;
+  const std::string& silent = c.stream == kOut ? err : out;
   EXPECT_TRUE(written.starts_with(c.starts_with)) << "wrote:\n" << written;
   EXPECT_EQ(silent, "");
-  if (c.stream == EndingCase::kErr) {
+  if (c.stream == kErr) {
     EXPECT_EQ(written.find('\n'), written.size() - 1) << "more than one line:\n" << written;
   }
   EXPECT_EQ(watch.Created(), 0) << "the program made a window";
