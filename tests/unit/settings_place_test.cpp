@@ -41,6 +41,11 @@ std::string NamesFor(const std::string& exe, bool systemInstall = false) {
   return Commands::IniFile + "|" + Commands::IniDefaultFile;
 }
 
+// A settings file as shipped beside the program, and the user's own file as SaveAndReadBack's
+// double-click leaves it.
+const std::string kShipped = "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n";
+const std::string kSaved = "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n";
+
 // Reads, a double-click's two writes, and the reads of the next start, in one child.
 std::string SaveAndReadBack(const std::string& exe, bool systemInstall = false) {
   NamesFor(exe, systemInstall);
@@ -157,18 +162,17 @@ INSTANTIATE_TEST_SUITE_P(Cases, UserFolderTest,
 // A system-wide install: the shipped file gives the first place; the new place goes to the
 // user's own file, in a folder only the user may enter, and the shipped file stays as it was.
 TEST_F(SettingsPlaceTest, AShippedFileServesUntilTheUsersOwnTakesTheNewPlace) {
-  const std::string shipped = "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n";
-  WriteFile(Beside(), shipped);
+  WriteFile(Beside(), kShipped);
   Prepare(0555);
   EXPECT_EQ(SavedAndReadBack(), "1500,3000|765,1515");
-  EXPECT_EQ(ReadFile(Beside()), shipped);
-  EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n");
+  EXPECT_EQ(ReadFile(Beside()), kShipped);
+  EXPECT_EQ(ReadFile(Own()), kSaved);
   EXPECT_EQ(ModeOf(config_ / "ozzlebeck"), 0700u);
 }
 
 // The user's own file, once there, is read instead of the shipped one.
 TEST_F(SettingsPlaceTest, TheUsersOwnFileOnceThereIsRead) {
-  WriteFile(Beside(), "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n");
+  WriteFile(Beside(), kShipped);
   fs::create_directories(config_ / "ozzlebeck");
   WriteFile(Own(), "[Tavik's Ozzlebeck]\r\nTop=45\r\n");
   Prepare(0555);
@@ -177,23 +181,21 @@ TEST_F(SettingsPlaceTest, TheUsersOwnFileOnceThereIsRead) {
 
 // A file marked read-only in a folder the user may write is kept as it is, even by root.
 TEST_F(SettingsPlaceTest, AReadOnlyFileIsLeftAndTheUsersOwnTakesTheNewPlace) {
-  const std::string marked = "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n";
-  WriteFile(Beside(), marked, 0444);
+  WriteFile(Beside(), kShipped, 0444);
   Prepare();
   for (const bool asUser : {true, false}) {
     if (!asUser && geteuid() != 0) continue;
     fs::remove_all(config_ / "ozzlebeck");
     EXPECT_EQ(SavedAndReadBack(!asUser), "1500,3000|765,1515") << (asUser ? "as user" : "as root");
-    EXPECT_EQ(ReadFile(Beside()), marked);
-    EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n");
+    EXPECT_EQ(ReadFile(Beside()), kShipped);
+    EXPECT_EQ(ReadFile(Own()), kSaved);
   }
 }
 
 // Installed by a package, the program never writes beside itself, though the user (root
 // among them) could: the shipped file gives the first place, the user's own file the next.
 TEST_F(SettingsPlaceTest, ASystemInstallWritesOnlyTheUsersOwnFileEvenWhereItCouldWriteBeside) {
-  const std::string shipped = "[Tavik's Ozzlebeck]\r\nTop=1500\r\nLeft=3000\r\n";
-  WriteFile(Beside(), shipped);
+  WriteFile(Beside(), kShipped);
   Prepare();
   for (const bool asUser : {true, false}) {
     if (!asUser && geteuid() != 0) continue;
@@ -203,8 +205,8 @@ TEST_F(SettingsPlaceTest, ASystemInstallWritesOnlyTheUsersOwnFileEvenWhereItCoul
               Own() + "|" + Beside())
         << who;
     EXPECT_EQ(SavedAndReadBack(!asUser, true), "1500,3000|765,1515") << who;
-    EXPECT_EQ(ReadFile(Beside()), shipped) << who;
-    EXPECT_EQ(ReadFile(Own()), "[Tavik's Ozzlebeck]\r\nTop=765\r\nLeft=1515\r\n") << who;
+    EXPECT_EQ(ReadFile(Beside()), kShipped) << who;
+    EXPECT_EQ(ReadFile(Own()), kSaved) << who;
   }
 }
 
