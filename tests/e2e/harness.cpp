@@ -33,6 +33,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "reliability_support.h"
+
 extern char** environ;
 
 namespace e2e {
@@ -596,17 +598,8 @@ std::optional<long> ContextSwitches(pid_t pid) {
 }
 
 std::optional<long> ProcessorTicks(pid_t pid) {
-  const std::optional<std::string> stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-  // After the command's name in parentheses (which may hold anything): the state, then fields
-  // 4 to 13, then utime and stime.
-  const std::size_t name_end = stat ? stat->rfind(')') : std::string::npos;
-  if (name_end == std::string::npos) return std::nullopt;
-  std::istringstream fields(stat->substr(name_end + 1));
-  std::string skipped;
-  for (int i = 3; i <= 13; ++i) fields >> skipped;
-  long user = 0, system = 0;
-  if (!(fields >> user >> system)) return std::nullopt;
-  return user + system;
+  const std::optional<reliability::ProcessStat> stat = reliability::ReadStat(pid);
+  return stat ? std::optional(stat->cpu_ticks) : std::nullopt;
 }
 
 std::optional<long> ThreadContextSwitches(pid_t pid, pid_t tid) {
